@@ -1,0 +1,67 @@
+# Developer entry points.  Each target sets up what it needs from a fresh
+# clone: a virtual environment with a Python >= 3.12 found on this machine,
+# the package installed into it, and (for the C++ tests) GoogleTest.
+
+SHELL := /bin/bash
+.DEFAULT_GOAL := help
+
+VENV      := .venv
+VPY       := $(VENV)/bin/python
+BUILD_CPP := build/cpp
+JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
+
+# A Python >= 3.12: PATH first, then pyenv's versions, then /usr/bin.
+PYTHON ?= $(shell for p in python3.13 python3.12 python3 \
+    $$(ls -d $${PYENV_ROOT:-$$HOME/.pyenv}/versions/3.1[2-9]*/bin/python3 2>/dev/null | sort -rV) \
+    /usr/bin/python3.13 /usr/bin/python3.12 /usr/bin/python3; do \
+  if command -v $$p >/dev/null 2>&1 && \
+     $$p -c 'import sys; sys.exit(0 if sys.version_info >= (3, 12) else 1)' 2>/dev/null; then \
+    command -v $$p; break; fi; done)
+
+.PHONY: help venv install demo test test-cpp test-python bench clean gtest
+
+help:
+	@echo "make demo    build, install into .venv and run the example model"
+	@echo "make test    run the C++ (CTest) and Python (pytest) tests"
+	@echo "make bench   run the benchmarks"
+	@echo "make clean   remove build products and .venv"
+
+$(VPY):
+	@if [ -z "$(PYTHON)" ]; then \
+	  echo "error: no Python >= 3.12 found (looked on PATH, in pyenv's versions and in /usr/bin);" >&2; \
+	  echo "       install one or run 'make PYTHON=/path/to/python3.12 ...'" >&2; exit 1; fi
+	@echo "using $(PYTHON) ($$($(PYTHON) -c 'import sys; print(sys.version.split()[0])'))"
+	$(PYTHON) -m venv $(VENV)
+	$(VPY) -m pip install --quiet --upgrade pip
+	$(VPY) -m pip install --quiet -r requirements-dev.txt
+
+venv: $(VPY)
+
+install: $(VPY)
+	$(VPY) -m pip install --quiet --no-build-isolation . 
+
+demo: install
+	$(VPY) examples/demo.py
+
+gtest:
+	@if [ ! -f /usr/include/gtest/gtest.h ]; then \
+	  echo "installing GoogleTest (libgtest-dev)"; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -qq && $$SUDO apt-get install -y -qq libgtest-dev; fi
+
+test-cpp: gtest $(VPY)
+	$(VENV)/bin/cmake -S . -B $(BUILD_CPP) -G Ninja -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja
+	$(VENV)/bin/cmake --build $(BUILD_CPP) -j $(JOBS)
+	cd $(BUILD_CPP) && ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
+
+test-python: install
+	$(VPY) -m pytest -q
+
+test: test-cpp test-python
+
+bench: install
+	$(VPY) benchmarks/run.py
+
+clean:
+	rm -rf build $(VENV) *.egg-info
