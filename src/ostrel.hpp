@@ -1,10 +1,13 @@
 // Vector-level entry points of the module: what the Python functions compute,
-// callable from C++ without the interpreter.
+// callable from C++ without the interpreter.  A failing kernel throws
+// ostrel::FatalError carrying the message the Python layer reports.
 #pragma once
 
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "error.hpp"  // ostrel::FatalError, thrown by every failing kernel
 
 namespace ostrel {
 

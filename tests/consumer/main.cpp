@@ -1,0 +1,39 @@
+// Calls the three vector-level entry points of an installed ostrel and checks
+// a property of each result; exits non-zero on failure.
+#include <ostrel.hpp>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+int main() {
+  std::vector<double> gamma, n, q, gdot, diff;
+  for (int i = 0; i < 64; ++i) {
+    const double g = std::pow(10.0, 0.5 + 4.0 * i / 63.0);
+    gamma.push_back(g);
+    n.push_back(std::pow(g, -2.0));
+    q.push_back(0.0);
+    gdot.push_back(0.0);
+    diff.push_back(1e-3 * g * g);
+  }
+  const auto evolved = ostrel::fp_findif_difu(gamma, n, gdot, diff, q, 1.0, 1e200, 1.0, std::nullopt);
+
+  std::vector<double> freqs;
+  for (int k = 0; k < 16; ++k) freqs.push_back(std::pow(10.0, 9.0 + 0.5 * k));
+  const auto [j_nu, a_nu] = ostrel::syn_emissivity_full(freqs, gamma, evolved, true, 1.0);
+  const auto j_ic = ostrel::ic_iso_monochrome_full(freqs, evolved, gamma, 1e-2, 1e10);
+
+  bool ok = evolved.size() == gamma.size() && j_nu.size() == freqs.size() &&
+            a_nu.size() == freqs.size() && j_ic.size() == freqs.size();
+  for (std::size_t k = 0; ok && k < freqs.size(); ++k) {
+    ok = std::isfinite(j_nu[k]) && j_nu[k] >= 0.0 && a_nu[k] >= 0.0 && j_ic[k] >= 0.0;
+  }
+  ok = ok && j_nu[4] > 0.0;
+  try {
+    ostrel::fp_findif_difu({1.0}, {1.0}, {0.0}, {1.0}, {0.0}, 1.0, 1.0, 1.0, true);
+    ok = false;  // a one-point grid must fail
+  } catch (const ostrel::FatalError&) {
+  }
+  std::puts(ok ? "consumer: ok" : "consumer: FAILED");
+  return ok ? 0 : 1;
+}
