@@ -1,0 +1,246 @@
+#include "convert.hpp"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "frame.hpp"
+
+namespace ostrel::python {
+
+namespace {
+
+// A sequence that is not a list or tuple may report any length; more than
+// this many elements are not reserved ahead, the vector grows as it fills.
+constexpr Py_ssize_t kMaxSpeculativeReserve = Py_ssize_t{1} << 20;
+
+// The __qualname__ of the object's type as a str, or a stand-in text if it
+// cannot be read.
+PyRef type_name(PyObject* obj) {
+  PyRef name(PyType_GetQualName(Py_TYPE(obj)));
+  if (name && PyUnicode_Check(name.get())) return name;
+  PyErr_Clear();
+  return PyRef(PyUnicode_FromString("<failed to extract type name>"));
+}
+
+// "'<type>' object cannot be converted to '<target>'"
+bool fail_downcast(PyObject* obj, const char* target) {
+  PyRef name = type_name(obj);
+  if (!name) return false;
+  raise(PyExc_TypeError,
+        PyRef(PyUnicode_FromFormat("'%U' object cannot be converted to '%s'", name.get(), target)));
+  return false;
+}
+
+std::optional<std::size_t> find_parameter(std::span<const char* const> params, PyObject* key) {
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
+  if (utf8 == nullptr) {  // not encodable (lone surrogates): matches no parameter
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  const std::string_view name(utf8, static_cast<std::size_t>(size));
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    if (name == params[i]) return i;
+  }
+  return std::nullopt;
+}
+
+// 'a' ; 'a' and 'b' ; 'a', 'b', and 'c'
+std::string quoted_list(const std::vector<const char*>& names) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i != 0) {
+      if (names.size() > 2) text += ',';
+      text += i + 1 == names.size() ? " and " : " ";
+    }
+    text += '\'';
+    text += names[i];
+    text += '\'';
+  }
+  return text;
+}
+
+bool fail_missing(const char* function, const std::vector<const char*>& missing) {
+  const std::string names = quoted_list(missing);
+  raise(PyExc_TypeError,
+        PyRef(PyUnicode_FromFormat("%s() missing %zu required positional argument%s: %s",
+                                   function, missing.size(), missing.size() == 1 ? "" : "s",
+                                   names.c_str())));
+  return false;
+}
+
+// Appends the float value of each item of a list or tuple, read by index.
+// The size is read again at each step, as the list iterator does, because an
+// item's __float__ may change the list.
+template <Py_ssize_t (*Size)(PyObject*), PyObject* (*Item)(PyObject*, Py_ssize_t)>
+bool append_indexed(PyObject* seq, Vec& out) {
+  for (Py_ssize_t i = 0; i < Size(seq); ++i) {
+    const PyRef item = PyRef::borrow(Item(seq, i));
+    double value = 0.0;
+    if (!convert(item.get(), value)) return false;
+    out.push_back(value);
+  }
+  return true;
+}
+
+Py_ssize_t list_size(PyObject* seq) { return PyList_GET_SIZE(seq); }
+PyObject* list_item(PyObject* seq, Py_ssize_t i) { return PyList_GET_ITEM(seq, i); }
+Py_ssize_t tuple_size(PyObject* seq) { return PyTuple_GET_SIZE(seq); }
+PyObject* tuple_item(PyObject* seq, Py_ssize_t i) { return PyTuple_GET_ITEM(seq, i); }
+
+// Appends the float value of each item that the iterator protocol yields.
+bool append_iterated(PyObject* seq, Vec& out) {
+  const PyRef iterator(PyObject_GetIter(seq));
+  if (!iterator) return false;
+  while (const PyRef item{PyIter_Next(iterator.get())}) {
+    double value = 0.0;
+    if (!convert(item.get(), value)) return false;
+    out.push_back(value);
+  }
+  return PyErr_Occurred() == nullptr;
+}
+
+}  // namespace
+
+bool bind_arguments(const char* function, std::span<const char* const> params,
+                    std::size_t required, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, std::span<PyObject*> slots) {
+  const std::size_t n = params.size();
+  const auto given = static_cast<std::size_t>(nargs);
+
+  if (given > n) {
+    const char* verb = given == 1 ? "was" : "were";
+    if (required == n) {
+      raise(PyExc_TypeError,
+            PyRef(PyUnicode_FromFormat("%s() takes %zu positional arguments but %zd %s given",
+                                       function, n, nargs, verb)));
+    } else {
+      raise(PyExc_TypeError,
+            PyRef(PyUnicode_FromFormat(
+                "%s() takes from %zu to %zu positional arguments but %zd %s given", function,
+                required, n, nargs, verb)));
+    }
+    return false;
+  }
+  std::fill(slots.begin(), slots.end(), nullptr);
+  std::copy(args, args + nargs, slots.begin());
+
+  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    const std::optional<std::size_t> index = find_parameter(params, key);
+    if (!index) {
+      raise(PyExc_TypeError,
+            PyRef(PyUnicode_FromFormat("%s() got an unexpected keyword argument '%S'", function,
+                                       key)));
+      return false;
+    }
+    if (slots[*index] != nullptr) {
+      raise(PyExc_TypeError,
+            PyRef(PyUnicode_FromFormat("%s() got multiple values for argument '%s'", function,
+                                       params[*index])));
+      return false;
+    }
+    slots[*index] = args[nargs + k];
+  }
+
+  if (given < required) {
+    std::vector<const char*> missing;
+    for (std::size_t i = given; i < required; ++i) {
+      if (slots[i] == nullptr) missing.push_back(params[i]);
+    }
+    if (!missing.empty()) return fail_missing(function, missing);
+  }
+  return true;
+}
+
+bool convert(PyObject* obj, double& out) {
+  if (PyFloat_CheckExact(obj)) {
+    out = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  const double value = PyFloat_AsDouble(obj);
+  if (value == -1.0 && PyErr_Occurred() != nullptr) return false;
+  out = value;
+  return true;
+}
+
+bool convert(PyObject* obj, Vec& out) {
+  if (PyUnicode_Check(obj)) {
+    raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return false;
+  }
+  if (!PySequence_Check(obj)) return fail_downcast(obj, "Sequence");
+
+  // The length only sizes the storage; a sequence that cannot tell it is
+  // still read to its end.
+  out.clear();
+  const Py_ssize_t length = PySequence_Size(obj);
+  if (length < 0) {
+    PyErr_Clear();
+  } else if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+    out.reserve(static_cast<std::size_t>(length));
+  } else {
+    out.reserve(static_cast<std::size_t>(std::min(length, kMaxSpeculativeReserve)));
+  }
+
+  // Exact lists and tuples are read by index: the same items in the same
+  // order as their iterators give, without the iterator object.
+  if (PyList_CheckExact(obj)) return append_indexed<list_size, list_item>(obj, out);
+  if (PyTuple_CheckExact(obj)) return append_indexed<tuple_size, tuple_item>(obj, out);
+  // Contiguous buffers of doubles (the buffer protocol) would take their own
+  // fast path here, before the general iteration.
+  return append_iterated(obj, out);
+}
+
+bool convert(PyObject* obj, bool& out) {
+  if (Py_IS_TYPE(obj, &PyBool_Type)) {
+    out = obj == Py_True;
+    return true;
+  }
+  return fail_downcast(obj, "PyBool");
+}
+
+bool convert(PyObject* obj, std::optional<bool>& out) {
+  if (obj == nullptr || obj == Py_None) {
+    out.reset();
+    return true;
+  }
+  bool flag = false;
+  if (!convert(obj, flag)) return false;
+  out = flag;
+  return true;
+}
+
+bool convert(PyObject* obj, FloatOrVector& out) {
+  if (convert(obj, out.value)) {
+    out.is_vector = false;
+    return true;
+  }
+  PyErr_Clear();
+  if (convert(obj, out.values)) {
+    out.is_vector = true;
+    return true;
+  }
+  PyErr_Clear();
+  raise(PyExc_TypeError, "Argument must be a float or a list of floats.");
+  return false;
+}
+
+void prefix_argument_error(const char* name) {
+  PyRef error(PyErr_GetRaisedException());
+  if (!error || !Py_IS_TYPE(error.get(), reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+    PyErr_SetRaisedException(error.release());
+    return;
+  }
+  PyRef message(PyUnicode_FromFormat("argument '%s': %S", name, error.get()));
+  if (!message) return;
+  PyRef replacement(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+  if (!replacement) return;
+  // Takes over the cause (possibly none), which also suppresses the context.
+  PyException_SetCause(replacement.get(), PyException_GetCause(error.get()));
+  PyErr_SetRaisedException(replacement.release());
+}
+
+}  // namespace ostrel::python
