@@ -1,0 +1,313 @@
+#include "pool.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "error.hpp"
+
+namespace pool = ostrel::pool;
+namespace detail = ostrel::pool::detail;
+using std::chrono::milliseconds;
+
+namespace {
+
+TEST(PoolSizing, UnsignedParsingIsStrict) {
+  EXPECT_EQ(detail::parse_unsigned("0"), 0u);
+  EXPECT_EQ(detail::parse_unsigned("007"), 7u);
+  EXPECT_EQ(detail::parse_unsigned("18446744073709551615"), 18446744073709551615u);
+  for (const char* bad : {"", "+1", "-1", " 1", "1 ", "1a", "0x2", "18446744073709551616"}) {
+    EXPECT_FALSE(detail::parse_unsigned(bad).has_value()) << '"' << bad << '"';
+  }
+}
+
+TEST(PoolSizing, EnvironmentPrecedence) {
+  // RAYON_NUM_THREADS first; 0 means the processor count even when the
+  // second variable is set; an invalid value lets the second decide.
+  EXPECT_EQ(detail::decide_num_threads("3", "5", 4), 3u);
+  EXPECT_EQ(detail::decide_num_threads("0", "5", 4), 4u);
+  EXPECT_EQ(detail::decide_num_threads("x", "5", 4), 5u);
+  EXPECT_EQ(detail::decide_num_threads("", "5", 4), 5u);
+  EXPECT_EQ(detail::decide_num_threads(nullptr, "5", 4), 5u);
+  EXPECT_EQ(detail::decide_num_threads(nullptr, "0", 4), 4u);
+  EXPECT_EQ(detail::decide_num_threads(nullptr, "-2", 4), 4u);
+  EXPECT_EQ(detail::decide_num_threads(nullptr, nullptr, 4), 4u);
+  EXPECT_EQ(detail::decide_num_threads("0", nullptr, 0), 1u);
+}
+
+TEST(PoolSizing, CgroupQuotas) {
+  EXPECT_FALSE(detail::cpus_from_cpu_max("max 100000\n").has_value());
+  EXPECT_EQ(detail::cpus_from_cpu_max("200000 100000\n"), 2u);
+  EXPECT_EQ(detail::cpus_from_cpu_max("150000 100000\n"), 2u);
+  EXPECT_EQ(detail::cpus_from_cpu_max("5000 100000"), 1u);
+  EXPECT_FALSE(detail::cpus_from_cpu_max("").has_value());
+  EXPECT_FALSE(detail::cpus_from_cpu_max("0 100000").has_value());
+  EXPECT_FALSE(detail::cpus_from_cfs("-1\n", "100000\n").has_value());
+  EXPECT_EQ(detail::cpus_from_cfs("250000\n", "100000\n"), 3u);
+}
+
+TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
+  // Hybrid layout: cpu controller on v1, an empty unified hierarchy beside.
+  const char* hybrid_cgroup = "4:memory:/x\n2:cpuacct:/\n1:cpu:/job/7\n0::/\n";
+  const char* hybrid_mounts =
+      "31 23 0:28 / /sys/fs/cgroup rw,relatime - tmpfs tmpfs rw,mode=755\n"
+      "32 31 0:29 / /sys/fs/cgroup/cpu rw,relatime - cgroup cgroup rw,cpu\n"
+      "33 31 0:30 / /sys/fs/cgroup/cpuacct rw,relatime - cgroup cgroup rw,cpuacct\n"
+      "41 31 0:38 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n";
+  auto v1 = detail::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, false);
+  ASSERT_TRUE(v1.has_value());
+  EXPECT_EQ(v1->mount, "/sys/fs/cgroup/cpu");
+  EXPECT_EQ(v1->dir, "/sys/fs/cgroup/cpu/job/7");
+  auto v2 = detail::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, true);
+  ASSERT_TRUE(v2.has_value());
+  EXPECT_EQ(v2->dir, "/sys/fs/cgroup/unified");
+
+  // Container whose mount root is its own cgroup, and a blank in a path.
+  const char* container_cgroup = "0::/docker/abc\n";
+  const char* container_mounts =
+      "40 30 0:38 /docker/abc /sys/fs/cgroup ro,nosuid shared:9 - cgroup2 cgroup2 rw\n";
+  auto inner = detail::cgroup_cpu_dir(container_cgroup, container_mounts, true);
+  ASSERT_TRUE(inner.has_value());
+  EXPECT_EQ(inner->dir, "/sys/fs/cgroup");
+  auto spaced = detail::cgroup_cpu_dir(
+      "0::/a b/c\n", "40 30 0:38 / /mnt/cg\\040x rw - cgroup2 none rw\n", true);
+  ASSERT_TRUE(spaced.has_value());
+  EXPECT_EQ(spaced->dir, "/mnt/cg x/a b/c");
+
+  // No cpu controller on v1, no unified mount.
+  EXPECT_FALSE(detail::cgroup_cpu_dir("2:cpuacct:/\n", hybrid_mounts, false).has_value());
+  EXPECT_FALSE(detail::cgroup_cpu_dir("0::/\n", "32 31 0:29 / /c rw - cgroup cgroup rw,cpu\n",
+                                      true)
+                   .has_value());
+}
+
+TEST(PoolSizing, AvailableProcessorsAtLeastOne) {
+  const std::size_t n = detail::available_parallelism();
+  EXPECT_GE(n, 1u);
+  EXPECT_LE(n, std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(PoolMap, EmptyRangeRunsNothing) {
+  bool called = false;
+  pool::parallel_for(0, [&](std::size_t, std::size_t) { called = true; });
+  EXPECT_FALSE(called);
+  EXPECT_TRUE(pool::parallel_map<double>(0, [](std::size_t) { return 1.0; }).empty());
+}
+
+TEST(PoolMap, EveryIndexExactlyOnceInIncreasingOrderWithinPieces) {
+  constexpr std::size_t n = 5000;
+  std::vector<std::atomic<int>> seen(n);
+  std::atomic<bool> order_ok{true};
+  pool::parallel_for(n, [&](std::size_t begin, std::size_t end) {
+    if (!(begin < end && end <= n)) order_ok = false;
+    for (std::size_t k = begin; k < end; ++k) seen[k].fetch_add(1);
+  });
+  EXPECT_TRUE(order_ok);
+  for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(seen[k].load(), 1) << k;
+
+  auto squares = pool::parallel_map<std::size_t>(n, [](std::size_t k) { return k * k; });
+  for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(squares[k], k * k);
+}
+
+TEST(PoolMap, UnevenCostsAreStolenFromABusyWorker) {
+  if (pool::current_num_threads() < 2) GTEST_SKIP() << "needs two workers";
+  // Index 0 takes far longer than all others together: the thread stuck in it
+  // must lose every other index to the idle workers.
+  constexpr std::size_t n = 24;
+  std::vector<std::thread::id> who(n);
+  pool::parallel_for(n, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t k = begin; k < end; ++k) {
+      who[k] = std::this_thread::get_id();
+      std::this_thread::sleep_for(milliseconds(k == 0 ? 300 : 2));
+    }
+  });
+  for (std::size_t k = 1; k < n; ++k) EXPECT_NE(who[k], who[0]) << k;
+}
+
+TEST(PoolMap, FailureStopsTheMapAndPoolServesLater) {
+  constexpr std::size_t n = 400;
+  std::atomic<int> evaluated{0};
+  try {
+    pool::parallel_for(n, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t k = begin; k < end; ++k) {
+        evaluated.fetch_add(1);
+        if (k % 7 == 3) throw ostrel::FatalError("bad index " + std::to_string(k));
+        std::this_thread::sleep_for(milliseconds(1));
+      }
+    });
+    FAIL() << "no exception";
+  } catch (const ostrel::FatalError& e) {
+    const std::string what = e.what();
+    EXPECT_EQ(what.rfind("bad index ", 0), 0u) << what;
+    EXPECT_EQ(std::stoul(what.substr(10)) % 7, 3u);
+  }
+  EXPECT_LT(evaluated.load(), static_cast<int>(n));
+
+  // Any exception type comes back unchanged.
+  EXPECT_THROW(pool::parallel_for(3, [](std::size_t, std::size_t) { throw std::out_of_range("x"); }),
+               std::out_of_range);
+
+  auto later = pool::parallel_map<double>(100, [](std::size_t k) { return 0.5 * k; });
+  for (std::size_t k = 0; k < 100; ++k) ASSERT_EQ(later[k], 0.5 * k);
+}
+
+TEST(PoolMap, NestedMapRunsInline) {
+  auto sums = pool::parallel_map<std::size_t>(16, [](std::size_t k) {
+    auto inner = pool::parallel_map<std::size_t>(k + 1, [](std::size_t i) { return i; });
+    std::size_t s = 0;
+    for (std::size_t v : inner) s += v;
+    return s;
+  });
+  for (std::size_t k = 0; k < 16; ++k) EXPECT_EQ(sums[k], k * (k + 1) / 2);
+}
+
+TEST(PoolMap, ConcurrentCallersAreServedOneAfterTheOther) {
+  std::vector<std::vector<std::size_t>> results(3);
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 3; ++t) {
+    callers.emplace_back([&, t] {
+      results[t] = pool::parallel_map<std::size_t>(300, [t](std::size_t k) { return k + t; });
+    });
+  }
+  for (auto& c : callers) c.join();
+  for (std::size_t t = 0; t < 3; ++t) {
+    for (std::size_t k = 0; k < 300; ++k) ASSERT_EQ(results[t][k], k + t);
+  }
+}
+
+// ---------------------------------------------------------------------------
+
+// Runs child() in a forked process and returns its exit status.
+template <class F>
+int in_child(F child) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(child());
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+int map_works() {
+  auto v = pool::parallel_map<std::size_t>(257, [](std::size_t k) { return 3 * k; });
+  for (std::size_t k = 0; k < v.size(); ++k) {
+    if (v[k] != 3 * k) return 1;
+  }
+  return 0;
+}
+
+TEST(PoolFork, ChildBuildsAFreshPool) {
+  ASSERT_EQ(map_works(), 0);  // the parent's pool exists
+  EXPECT_EQ(in_child([] {
+              // The environment is read again when the child's pool is made.
+              setenv("RAYON_NUM_THREADS", "3", 1);
+              if (map_works() != 0) return 1;
+              return pool::current_num_threads() == 3 ? 0 : 2;
+            }),
+            0);
+  EXPECT_EQ(map_works(), 0);
+}
+
+TEST(PoolFork, ForkWhileAnotherThreadMaps) {
+  std::atomic<bool> started{false};
+  std::thread busy([&] {
+    pool::parallel_for(200, [&](std::size_t begin, std::size_t end) {
+      started = true;
+      for (std::size_t k = begin; k < end; ++k) std::this_thread::sleep_for(milliseconds(1));
+    });
+  });
+  while (!started) std::this_thread::yield();
+  EXPECT_EQ(in_child(map_works), 0);
+  busy.join();
+  EXPECT_EQ(map_works(), 0);
+}
+
+TEST(PoolFork, CreationFailureIsFatalForEveryLaterMap) {
+  EXPECT_EQ(in_child([] {
+              // Room for a couple of thread stacks, not for 64.
+              long pages = 0;
+              if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+                std::fclose(f);
+              }
+              if (pages == 0) return 3;
+              rlimit lim{};
+              lim.rlim_cur = lim.rlim_max =
+                  static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (20u << 20);
+              setrlimit(RLIMIT_AS, &lim);
+              setenv("RAYON_NUM_THREADS", "64", 1);
+              int failures = 0;
+              std::string first;
+              for (int i = 0; i < 2; ++i) {
+                try {
+                  map_works();
+                } catch (const ostrel::FatalError& e) {
+                  if (i == 0) first = e.what();
+                  if (i == 1 && first == e.what()) ++failures;
+                  if (i == 0) ++failures;
+                }
+              }
+              return failures == 2 ? 0 : 1;
+            }),
+            0);
+}
+
+// ---------------------------------------------------------------------------
+
+std::atomic<int> g_polls{0};
+bool stop_on_third_poll() { return g_polls.fetch_add(1) + 1 >= 3; }
+bool never_stop() {
+  g_polls.fetch_add(1);
+  return false;
+}
+bool throwing_poll() { throw std::runtime_error("signal handler raised"); }
+
+struct HookReset {
+  ~HookReset() { pool::set_wait_hook(nullptr); }
+};
+
+TEST(PoolInterrupt, HookStopsTheMapAfterPiecesUnderWay) {
+  HookReset reset;
+  constexpr std::size_t n = 400;
+  std::atomic<int> evaluated{0};
+  auto slow = [&](std::size_t begin, std::size_t end) {
+    for (std::size_t k = begin; k < end; ++k) {
+      evaluated.fetch_add(1);
+      std::this_thread::sleep_for(milliseconds(2));
+    }
+  };
+  g_polls = 0;
+  pool::set_wait_hook(stop_on_third_poll);
+  EXPECT_THROW(pool::parallel_for(n, slow), pool::Interrupted);
+  EXPECT_EQ(g_polls.load(), 3);
+  EXPECT_LT(evaluated.load(), static_cast<int>(n));
+
+  pool::set_wait_hook(throwing_poll);
+  EXPECT_THROW(pool::parallel_for(n, slow), std::runtime_error);
+
+  // A hook that never asks to stop changes nothing; without a hook the map
+  // is not polled at all.
+  g_polls = 0;
+  pool::set_wait_hook(never_stop);
+  evaluated = 0;
+  pool::parallel_for(20, slow);
+  EXPECT_EQ(evaluated.load(), 20);
+  EXPECT_GT(g_polls.load(), 0);
+  pool::set_wait_hook(nullptr);
+  EXPECT_EQ(map_works(), 0);
+}
+
+}  // namespace
