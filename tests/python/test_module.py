@@ -1,0 +1,90 @@
+"""The module object: its functions, their metadata, and the entry function."""
+
+import ctypes
+import shutil
+import subprocess
+import types
+
+import pytest
+
+import ostrel
+from conftest import SIGNATURES, VALID_CALLS, outcome
+
+NAMES = list(SIGNATURES)
+
+
+class TestRegistry:
+    def test_all_lists_the_functions_in_registration_order(self):
+        assert ostrel.__all__ == NAMES
+        assert set(NAMES) <= set(dir(ostrel))
+
+    @pytest.mark.parametrize("name", NAMES)
+    def test_functions_are_builtins_bound_to_the_module(self, name):
+        function = getattr(ostrel, name)
+        assert isinstance(function, types.BuiltinFunctionType)
+        assert function.__name__ == name
+        assert function.__module__ == "ostrel"
+        assert function.__self__ is ostrel
+
+    @pytest.mark.parametrize("name", NAMES)
+    def test_text_signature_lists_the_parameters(self, name):
+        params = list(SIGNATURES[name])
+        if name == "fp_findif_difu":
+            params[-1] += "=None"
+        assert getattr(ostrel, name).__text_signature__ == "(" + ", ".join(params) + ")"
+
+    def test_docstrings(self):
+        docs = {name: getattr(ostrel, name).__doc__ for name in NAMES}
+        assert docs.pop("get_c") == (
+            "Example retrieving constant from constants file can be improved by using macros")
+        assert docs.pop("gofb") == "functions from srtoolkit"
+        assert docs.pop("eq_59_park1995") == "functions from distribs"
+        assert set(docs.values()) == {None}
+
+    def test_module_docstring_is_one_sentence(self):
+        doc = ostrel.__doc__
+        assert doc and doc.endswith(".") and doc.count(". ") == 0
+
+    def test_get_c_takes_no_arguments(self):
+        with pytest.raises(TypeError, match="takes no arguments"):
+            ostrel.get_c(1)
+        with pytest.raises(TypeError):
+            ostrel.get_c(x=1)
+
+
+class TestKeywordCalls:
+    @pytest.mark.parametrize("name", list(VALID_CALLS))
+    def test_keywords_in_any_order_equal_the_positional_call(self, name):
+        function = getattr(ostrel, name)
+        args = VALID_CALLS[name]
+        params = SIGNATURES[name][:len(args)]
+        expected = outcome(function, *args)
+        pairs = list(zip(params, args))
+        for order in (pairs, pairs[::-1], pairs[1:] + pairs[:1]):
+            assert outcome(function, **dict(order)) == expected
+        # Mixed: the first argument by position, the rest by keyword, reversed.
+        assert outcome(function, args[0], **dict(pairs[1:][::-1])) == expected
+
+    def test_example_from_the_reference(self):
+        assert ostrel.rad_trans_blob(a_nu=[0.0], j_nu=[3.0], blob_radius=2.0) == [2.0]
+
+
+class TestEntryFunction:
+    def test_only_the_entry_function_is_exported(self):
+        nm = shutil.which("nm")
+        if nm is None:
+            pytest.skip("nm is not installed")
+        listing = subprocess.run([nm, "-D", "--defined-only", ostrel.__file__],
+                                 capture_output=True, text=True, check=True).stdout
+        symbols = [line.split()[-1] for line in listing.splitlines() if line.strip()]
+        assert symbols == ["PyInit_ostrel"]
+
+    def test_second_initialisation_fails_and_the_module_keeps_working(self):
+        init = ctypes.PyDLL(ostrel.__file__).PyInit_ostrel
+        init.restype = ctypes.py_object
+        init.argtypes = []
+        for _ in range(2):
+            with pytest.raises(ImportError, match="only once"):
+                init()
+        assert ostrel.get_c() == 29979245800.0
+        assert ostrel.__all__ == NAMES
