@@ -8,7 +8,7 @@ import types
 import pytest
 
 import ostrel
-from conftest import SIGNATURES, VALID_CALLS, outcome
+from conftest import SIGNATURES, VALID_CALLS, call_kernel, outcome
 
 NAMES = list(SIGNATURES)
 
@@ -88,3 +88,52 @@ class TestEntryFunction:
                 init()
         assert ostrel.get_c() == 29979245800.0
         assert ostrel.__all__ == NAMES
+
+
+def scaled(values, factor):
+    return [factor * v for v in values]
+
+
+class TestKernelWiring:
+    """Each argument reaches the kernel parameter it names: the kernels'
+    parameter orders differ from the Python ones, and several neighbours share
+    a kind, so a swap would still convert but give other numbers."""
+
+    GAMMA = [1.0 + k for k in range(6)]
+    FLAT, ZERO, WEAK_DIFFUSION = [1.0] * 6, [0.0] * 6, [1e-12] * 6
+
+    def test_fokker_planck_time_scales(self):
+        # Escape alone: N / (1 + dt/t_esc), whatever the light-crossing time.
+        for dt, tesc, tlc in [(1.0, 3.0, 1.0), (1.0, 3.0, 2.0), (2.0, 6.0, 0.5)]:
+            evolved = call_kernel(ostrel.fp_findif_difu, dt, self.GAMMA, self.FLAT, self.ZERO,
+                                  self.WEAK_DIFFUSION, self.ZERO, tesc, tlc)
+            assert evolved == pytest.approx([0.75] * 6, rel=1e-9)
+        # Injection alone (no escape): Q dt.
+        evolved = ostrel.fp_findif_difu(0.5, self.GAMMA, self.ZERO, self.ZERO,
+                                        self.WEAK_DIFFUSION, [2.0] * 6, 1e200, 4.0)
+        assert evolved == pytest.approx([1.0] * 6, rel=1e-9)
+
+    def test_synchrotron_pair(self):
+        freqs, gamma, n, b_field, _ = VALID_CALLS["syn_emissivity_full"]
+        j_abs, a_abs = call_kernel(ostrel.syn_emissivity_full, freqs, gamma, n, b_field, True)
+        result = ostrel.syn_emissivity_full(freqs, gamma, n, b_field, False)
+        assert type(result) is tuple and len(result) == 2
+        assert result[0] == j_abs and len(j_abs) == len(a_abs) == len(freqs)
+        assert result[1] == [0.0] * len(freqs) and any(a > 0.0 for a in a_abs)
+        assert ostrel.syn_emissivity_full(freqs, gamma, n, 2 * b_field, True)[0] != j_abs
+
+    @pytest.mark.parametrize("name, linear_in", [
+        ("ic_iso_monochrome_full", (1, 3)),  # uext, n
+        ("ic_iso_powlaw_full", (1, 3)),      # inu, n
+        ("rad_cool_mono", (2,)),             # u0
+        ("rad_cool_pwl", (2,)),              # uu
+    ])
+    def test_linear_in_the_field_and_the_electrons(self, name, linear_in):
+        function, args = getattr(ostrel, name), list(VALID_CALLS[name])
+        base = call_kernel(function, *args)
+        assert any(v != 0.0 for v in base)
+        for position in linear_in:
+            doubled = list(args)
+            doubled[position] = (2.0 * args[position] if isinstance(args[position], float)
+                                 else scaled(args[position], 2.0))
+            assert function(*doubled) == pytest.approx(scaled(base, 2.0), rel=1e-12)
