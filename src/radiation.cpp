@@ -21,28 +21,365 @@ std::pair<Spectrum, Spectrum> syn_emissivity_full(std::span<const double>, std::
 }
 
 // ===== inverse Compton =======================================================
+//
+// Isotropic electrons N(gamma), tabulated on g and taken as a power law
+// N = n_k (gamma/gamma_k)^(-p) between grid points, scatter an isotropic seed
+// field.  A seed photon of frequency nu_s is scattered to nu ~ 4 gamma^2 nu_s,
+// so the electrons that reach nu from nu_s have gamma^2 >= u = nu/(4 nu_s),
+// and scattering stays in the Thomson regime only up to the Klein-Nishina
+// limit gamma_KN = (m_e c^2/4)/(h nu_s), which caps the upper end of every
+// electron segment.  With the emission kernel (1 - u/gamma^2) the integrals
+// over gamma and over the seed spectrum are products of power laws and are
+// done in closed form (pwl_integ).  Segments whose end values are not both
+// above 1e-200 are empty.
 
-// TODO(stub)
-Spectrum ic_iso_monochrome_full(std::span<const double>, std::span<const double>,
-                                std::span<const double>, double, double) {
-  throw FatalError("not implemented: ic_iso_monochrome_full");
+namespace {
+
+using pwl_integ::clamp_index;
+using pwl_integ::power_integral;
+using pwl_integ::segment_index;
+using pwl_integ::sscr;
+using pwl_integ::sscs;
+
+constexpr double kIcFloor = 1e-200;
+// gamma^2 = nu/(4 nu_s) is not followed below 1/4.
+constexpr double kMinGammaSquared = 0.25;
+
+// Largest Lorentz factor that scatters photons of frequency nu in the
+// Thomson regime.
+double klein_nishina_gamma(double nu) {
+  return constants::energy_e_quarter / (constants::h * nu);
 }
-Spectrum ic_iso_powlaw_full(std::span<const double>, std::span<const double>,
-                            std::span<const double>, std::span<const double>) {
-  throw FatalError("not implemented: ic_iso_powlaw_full");
+
+// Sum over the electron segments of the emissivity at nu from the
+// monochromatic field at nuext, in units of c sigma_T uext/nuext.
+//
+// With G = nu/(4 nuext) an electron of Lorentz factor gamma contributes in
+// proportion to G gamma^-2 (1 - G/gamma^2) over gamma^2 >= G.  For a segment
+// from gamma_lo to gamma_top = min(gamma_KN, gamma_hi) and N ~ gamma^-q, the
+// substitution t = gamma_top^2/gamma^2 runs from 1 to X = (gamma_top/gamma_lo)^2,
+// or to X = gamma_top^2/G when the threshold gamma^2 = G lies inside the
+// segment, and leaves two power integrals M in the half-indices
+// s1 = (q+1)/2, s2 = (q-1)/2 (z = G/gamma_top^2):
+//
+//   G^-s2 gamma_lo^q n_lo z^s1 (M(X, s2 + 1) - z M(X, s1 + 1)).
+//
+// The half-indices are clamped like the index itself.
+double ic_monochrome_sum(double nu, std::span<const double> n, std::span<const double> g,
+                         double nuext) {
+  const double gamma_kn = klein_nishina_gamma(nuext);
+  const double G = nu / (4.0 * nuext);
+  double sum = 0.0;
+  for (std::size_t i = 1; i < g.size(); ++i) {
+    const double n_lo = at(n, i - 1);
+    if (!(n_lo > kIcFloor)) continue;
+    const double n_hi = at(n, i);
+    if (!(n_hi > kIcFloor)) continue;
+
+    const double g_lo = g[i - 1];
+    const double g_hi = g[i];
+    const double q = segment_index(g_lo, n_lo, g_hi, n_hi);
+    const double s1 = clamp_index((q + 1.0) / 2.0);
+    const double s2 = clamp_index((q - 1.0) / 2.0);
+    // fmin: a NaN gamma_hi leaves the Klein-Nishina limit.
+    const double g_top = std::fmin(gamma_kn, g_hi);
+
+    double X;
+    if (g_lo <= g_top && G >= kMinGammaSquared && G <= g_lo * g_lo) {
+      const double ratio = g_top / g_lo;  // whole segment above threshold
+      X = ratio * ratio;
+    } else if (G > g_lo * g_lo && G <= g_top * g_top) {
+      X = g_top * g_top / G;  // threshold gamma^2 = G inside the segment
+    } else {
+      continue;
+    }
+    const double z = G / (g_top * g_top);
+    const double H = std::pow(z, s1) * (power_integral(X, s2 + 1.0) - z * power_integral(X, s1 + 1.0));
+    sum = sum + std::pow(G, -s2) * (std::pow(g_lo, q) * (n_lo * H));
+  }
+  return sum;
+}
+
+// Emissivity at nu from the seed intensity inu, a power law I_i (nu_s/nu_i)^-alpha
+// on each seed segment [nu_i, nu_(i+1)].
+//
+// In the variables u = nu/(4 nu_s) and y = 1/gamma^2 the kernel is
+// (1 - u y) and the integrand a product of powers of u and y, with
+// R = (p-1)/2 and S = (2 alpha - p - 1)/2.  Over a seed segment u runs from
+// B = nu/(4 nu_(i+1)) (not below 1/4) to A = nu/(4 nu_i), over an electron
+// segment y from 1/gamma_top^2 to 1/gamma_k^2.  Where all of that range lies
+// below threshold (u < gamma_k^2) the region is a rectangle (sscr); where
+// u > gamma_k^2 it is cut by u y <= 1 (sscs).  Electron segments start at the
+// first grid point at or above max(sqrt(A), gamma_0) and end at the
+// Klein-Nishina limit of the segment's upper seed frequency.
+double ic_powlaw_at(double nu, std::span<const double> freqs, std::span<const double> inu,
+                    std::span<const double> g, std::span<const double> n) {
+  double sum = 0.0;
+  for (std::size_t i = 0; i + 1 < freqs.size(); ++i) {
+    const double I_lo = at(inu, i);
+    if (!(I_lo > kIcFloor)) continue;
+    const double I_hi = at(inu, i + 1);
+    if (!(I_hi > kIcFloor)) continue;
+
+    const double nu_lo = freqs[i];
+    const double nu_hi = freqs[i + 1];
+    const double alpha = segment_index(nu_lo, I_lo, nu_hi, I_hi);
+    const double gamma_kn = klein_nishina_gamma(nu_hi);
+    const double A = nu / (4.0 * nu_lo);
+    const double B = nu / (4.0 * nu_hi);
+    // fmax/fmin: a NaN grid end leaves the other bound.
+    const double low = std::fmax(std::sqrt(A), at(g, 0));
+    const double high = std::fmin(gamma_kn, at(g, g.size() - 1));
+    if (!(high > low)) continue;
+    const double u_lo = std::fmax(B, kMinGammaSquared);
+    const double weight = std::pow(A, -alpha);
+
+    for (std::size_t k = 0; k + 1 < g.size(); ++k) {
+      const double g_k = g[k];
+      if (!(low <= g_k && g_k <= high)) continue;
+      const double n_k = at(n, k);
+      if (!(n_k > kIcFloor)) continue;
+      const double n_k1 = at(n, k + 1);
+      if (!(n_k1 > kIcFloor)) continue;
+
+      const double g_k1 = g[k + 1];
+      const double g_top = std::fmin(gamma_kn, g_k1);
+      const double u_hi = std::fmin(g_top * g_top, A);
+      if (!(u_hi > u_lo)) continue;
+
+      const double p = segment_index(g_k, n_k, g_k1, n_k1);
+      const double R = (p - 1.0) / 2.0;
+      const double S = (2.0 * alpha - p - 1.0) / 2.0;
+      const double y_top = 1.0 / (g_top * g_top);
+      const double y_k = 1.0 / (g_k * g_k);
+      // Region below threshold (rectangle) and cut by u y <= 1, each with the
+      // kernel 1 - u y written as the difference of the R and R + 1 terms.
+      const auto below = [&](double lo, double hi) {
+        return sscr(y_top, y_k, lo, hi, R, S) - sscr(y_top, y_k, lo, hi, R + 1.0, S);
+      };
+      const auto cut = [&](double lo, double hi) {
+        return sscs(y_top, 1.0, lo, hi, R, S) - sscs(y_top, 1.0, lo, hi, R + 1.0, S);
+      };
+
+      const double g_k2 = g_k * g_k;
+      double X;
+      if (A > kMinGammaSquared && A < g_k2) {
+        X = below(u_lo, u_hi);
+      } else if (A <= g_k2 && B <= g_k2) {
+        X = cut(g_k2, u_hi) + below(u_lo, g_k2);
+      } else if (B > g_k2 && g_top * g_top >= B) {
+        X = cut(u_lo, u_hi);
+      } else {
+        X = 0.0;
+      }
+      sum = sum + std::pow(g_k, p) * (n_k * X) * I_lo * constants::sigma_t * weight;
+    }
+  }
+  return sum;
+}
+
+}  // namespace
+
+Spectrum ic_iso_monochrome_full(std::span<const double> freqs, std::span<const double> n,
+                                std::span<const double> g, double uext, double nuext) {
+  return pool::parallel_map<double>(freqs.size(), [&](std::size_t j) {
+    const double sum = ic_monochrome_sum(freqs[j], n, g, nuext);
+    return uext * (sum * constants::c * constants::sigma_t) / nuext;
+  });
+}
+
+Spectrum ic_iso_powlaw_full(std::span<const double> freqs, std::span<const double> inu,
+                            std::span<const double> g, std::span<const double> n) {
+  return pool::parallel_map<double>(freqs.size(), [&](std::size_t j) {
+    return ic_powlaw_at(freqs[j], freqs, inu, g, n);
+  });
 }
 
 // ===== Compton cooling =======================================================
+//
+// An electron of Lorentz factor gamma in an isotropic field of spectral
+// energy density u(nu) loses energy at the Thomson rate
+// C gamma^2 int u(nu) dnu, C = (4/3) sigma_T/(m_e c).  In the Klein-Nishina
+// regime each frequency counts with a factor F(b) < 1 of the parameter
+// b = 4 K gamma nu:
+//
+//   b >= 100           F = 4.5 (ln b - 11/6)/b^2       (asymptotic form)
+//   1 <= b < 100       F = exp(a3 L^3 + a2 L^2 + a1 L + a0), L = ln b (fit)
+//   0.001 <= b < 1     F = (1 + b)^-1.5                 (transition form)
+//   b below 0.001      F = 1                            (Thomson)
+//
+// The tabulated spectrum is integrated in the variable x = b: with
+// Y = 4K gamma u, the rate is C int Y F dx/(4K)^2.
 
-// TODO(stub)
-double trans_kn(double, double) { throw FatalError("not implemented: trans_kn"); }
-double trans_kn_fit(double, double) { throw FatalError("not implemented: trans_kn_fit"); }
-Spectrum rad_cool_pwl(std::span<const double>, std::span<const double>, std::span<const double>,
-                      bool) {
-  throw FatalError("not implemented: rad_cool_pwl");
+namespace {
+
+using pwl_integ::ipow;
+
+constexpr double kThomsonCooling = constants::thomson_cooling_coeff;
+// Photon-energy factor of the Klein-Nishina parameter b = 4 K gamma nu, and
+// 4K (exactly 4 times K).
+constexpr double kKnK = 6.53745089363765e-21;
+constexpr double kKn4K = 2.61498035745506e-20;
+// A seed segment counts only if Y at both its ends exceeds this.
+constexpr double kCoolFloor = 1e-100;
+
+// Ranges of b of the Klein-Nishina forms.
+constexpr double kKnAsymptoticFrom = 100.0;
+constexpr double kKnFitFrom = 1.0;
+constexpr double kKnTransitionFrom = 0.001;
+constexpr double kElevenSixths = 1.8333333333333333;
+// Coefficients of the fitted correction, a0 .. a3.
+constexpr double kKnFit0 = -1.01819432;
+constexpr double kKnFit1 = -0.67980349;
+constexpr double kKnFit2 = -0.14948459;
+constexpr double kKnFit3 = 0.00627589;
+
+// Fitted Klein-Nishina factor for 1 <= b < 100, in terms of L = ln b.
+double kn_fit_factor(double L) {
+  return std::exp(kKnFit3 * ipow<3>(L) + (kKnFit2 * ipow<2>(L) + (kKnFit1 * L + kKnFit0)));
 }
-Spectrum rad_cool_mono(std::span<const double>, double, double, bool) {
-  throw FatalError("not implemented: rad_cool_mono");
+
+// Klein-Nishina factor of the transition range 0.001 <= b < 1.
+double kn_transition_factor(double b) { return std::pow(b + 1.0, -1.5); }
+
+// Asymptotic Klein-Nishina factor for b >= 100, without the 4.5/b^2.
+double kn_asymptotic_log(double b) { return std::log(b) - kElevenSixths; }
+
+// ---------------------------------------------------------------------------
+// Integrals over one segment [x0, x1] of the power law x^-s, in the ratio
+// r = x1/x0:
+//
+//   P0(r, s) = int_1^r x^-s dx        = (1 - r^(1-s))/(s-1)
+//                                     ~ ln r - (s-1)(ln r)^2/2,
+//   P1(r, s) = int_1^r x^-s ln x dx   = (1 - r^(1-s)(1 + (s-1) ln r))/(s-1)^2
+//                                     ~ (ln r)^2/2 - (s-1)(ln r)^3/3.
+//
+// The closed forms cancel when (s-1) ln r is small; the two-term series is
+// used while the next term, (s-1)^2 (ln r)^3/6 resp. (s-1)^2 (ln r)^4/8, is at
+// most 1e-6.  Near r = 1 the powers of ln r are taken as powers of
+// d = r - 1 while the first correction of (ln r)^n = d^n (1 - n d/2 + ...),
+// (n/2) d^(n+1), is at most 1e-6.  The tests keep the sign of d and are
+// strict; a NaN selects the series.
+// ---------------------------------------------------------------------------
+constexpr double kSegmentTol = 1e-6;
+constexpr double kP0Switch = 6e-6;
+
+// Guarded powers Lambda_n(r) of ln r, n = 1 .. 4.
+struct SegmentLogs {
+  double l1, l2, l3, l4;
+
+  explicit SegmentLogs(double r) {
+    const double d = r - 1.0;
+    const double L = std::log(r);
+    l1 = 0.5 * ipow<2>(d) > kSegmentTol ? L : d;
+    l2 = ipow<3>(d) > kSegmentTol ? ipow<2>(L) : ipow<2>(d);
+    l3 = 1.5 * ipow<4>(d) > kSegmentTol ? ipow<3>(L) : ipow<3>(d);
+    l4 = 2.0 * ipow<5>(d) > kSegmentTol ? ipow<4>(L) : ipow<4>(d);
+  }
+};
+
+double segment_p0(const SegmentLogs& lg, double r, double s) {
+  const double sm1 = s - 1.0;
+  if (sm1 * sm1 * lg.l3 > kP0Switch) return (1.0 - std::pow(r, 1.0 - s)) / sm1;
+  return lg.l1 - 0.5 * sm1 * lg.l2;
+}
+
+double segment_p1(const SegmentLogs& lg, double r, double s) {
+  const double sm1 = s - 1.0;
+  if (sm1 * sm1 * lg.l4 / 8.0 > kSegmentTol) {
+    return (1.0 - std::pow(r, 1.0 - s) * (1.0 + sm1 * lg.l1)) / (sm1 * sm1);
+  }
+  return lg.l2 / 2.0 - sm1 * lg.l3 / 3.0;
+}
+
+// Contribution of the seed segment [x0, x1] with Y = y0 (x/x0)^-q,
+// int Y F dx, where the Klein-Nishina form F is chosen by x0 for the whole
+// segment.  Only the range 0.001 <= x0 < 100 needs a Romberg integration; its
+// failure is fatal.
+double cooling_segment(double x0, double x1, double y0, double q, bool with_kn) {
+  const double r = x1 / x0;
+  if (with_kn) {
+    if (x0 >= kKnAsymptoticFrom) {
+      // int Y 4.5 (ln x - 11/6)/x^2 dx, with x = x0 t.
+      const SegmentLogs lg(r);
+      const double p = q + 2.0;
+      return (kn_asymptotic_log(x0) * segment_p0(lg, r, p) + segment_p1(lg, r, p)) * (4.5 * y0) /
+             x0;
+    }
+    if (x0 >= kKnFitFrom) {
+      const double I = misc::qromb_w2arg(trans_kn_fit, x0, x1, q).unwrap();
+      return (y0 * I) * std::pow(x0, q);
+    }
+    if (x0 >= kKnTransitionFrom) {
+      const double I = misc::qromb_w2arg(trans_kn, x0, x1, q).unwrap();
+      return (y0 * I) * std::pow(x0, q);
+    }
+  }
+  return (y0 * x0) * segment_p0(SegmentLogs(r), r, q);
+}
+
+// Cooling sum of one Lorentz factor over the seed segments, from its rows of
+// the tables X (Klein-Nishina parameters) and Y.
+double cooling_row_sum(std::span<const double> x, std::span<const double> y, bool with_kn) {
+  // The first segment ends at grid point 1: a row without grid points has no
+  // such point to read.
+  if (x.empty()) fail_index_out_of_bounds();
+  double sum = 0.0;
+  for (std::size_t k = 1; k < x.size(); ++k) {
+    const double y1 = y[k];
+    const double y0 = y[k - 1];
+    if (!(y1 > kCoolFloor && y0 > kCoolFloor)) continue;
+    const double x0 = x[k - 1];
+    const double x1 = x[k];
+    const double q = pwl_integ::segment_index(x0, y0, x1, y1);
+    sum = sum + cooling_segment(x0, x1, y0, q, with_kn);
+  }
+  return sum;
+}
+
+}  // namespace
+
+double trans_kn(double x, double q) { return std::pow(x, -q) * kn_transition_factor(x); }
+
+double trans_kn_fit(double x, double q) { return std::pow(x, -q) * kn_fit_factor(std::log(x)); }
+
+Spectrum rad_cool_pwl(std::span<const double> gg, std::span<const double> freqs,
+                      std::span<const double> uu, bool with_kn) {
+  const std::size_t n_nu = freqs.size();
+  // X[i][k] = 4K gamma_i nu_k and Y[i][k] = 4K gamma_i u_k, row-major, built
+  // before the rows are handed out so that the workers only read them.
+  std::vector<double> X(gg.size() * n_nu);
+  std::vector<double> Y(gg.size() * n_nu);
+  for (std::size_t i = 0; i < gg.size(); ++i) {
+    for (std::size_t k = 0; k < n_nu; ++k) {
+      X[i * n_nu + k] = (kKn4K * gg[i]) * freqs[k];
+      Y[i * n_nu + k] = (gg[i] * at(uu, k)) * kKn4K;
+    }
+  }
+  const std::span<const double> xs(X);
+  const std::span<const double> ys(Y);
+  return pool::parallel_map<double>(gg.size(), [&](std::size_t i) {
+    const double sum =
+        cooling_row_sum(xs.subspan(i * n_nu, n_nu), ys.subspan(i * n_nu, n_nu), with_kn);
+    return (sum * kThomsonCooling) / (kKn4K * kKn4K);
+  });
+}
+
+Spectrum rad_cool_mono(std::span<const double> gg, double nu0, double u0, bool with_kn) {
+  // Klein-Nishina parameters b_i = 4 gamma_i nu0 K.
+  std::vector<double> B(gg.size());
+  for (std::size_t i = 0; i < gg.size(); ++i) B[i] = ((4.0 * gg[i]) * nu0) * kKnK;
+
+  return pool::parallel_map<double>(gg.size(), [&](std::size_t i) {
+    const double g = gg[i];
+    const double thomson = std::sqrt(g * g - 1.0) * (kThomsonCooling * u0);
+    if (!with_kn) return thomson;
+    const double b = B[i];
+    if (b >= kKnAsymptoticFrom) return thomson * 4.5 * kn_asymptotic_log(b) / (b * b);
+    if (b >= kKnFitFrom) return thomson * kn_fit_factor(std::log(b));
+    if (b > kKnTransitionFrom) return thomson * kn_transition_factor(b);
+    return thomson;
+  });
 }
 
 // ===== radiative transfer ====================================================
