@@ -3,6 +3,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,11 @@ using Spectrum = std::vector<double>;
 
 // Fit of the pitch-angle-averaged synchrotron function R(x).
 double syn_r_fit(double x);
+
+// x as the synchrotron diagnostics print it: the shortest decimal that reads
+// back as x, written out without exponent ("0.0000001", "2", "-1.5"); "NaN",
+// "inf" and "-inf" for the special values.
+std::string plain_shortest_decimal(double x);
 
 // Emissivity j_nu [erg s^-1 cm^-3 Hz^-1 sr^-1] and absorption coefficient
 // a_nu [cm^-1] at every frequency of freqs [Hz] for the electron densities
