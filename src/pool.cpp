@@ -459,7 +459,6 @@ bool g_creation_failed = false;  // under g_create_mutex
 std::string g_creation_error;    // under g_create_mutex
 
 void worker_main(Pool* pool, std::size_t self) noexcept {
-  pthread_setname_np(pthread_self(), "ostrel-worker");
   try {
     pool->serve(self);
   } catch (const std::exception& e) {
@@ -523,7 +522,9 @@ Pool* start_pool() {
   std::string failure;
   for (std::size_t k = 0; k < workers && failure.empty(); ++k) {
     try {
-      std::thread(worker_main, pool, k).detach();
+      std::thread worker(worker_main, pool, k);
+      pthread_setname_np(worker.native_handle(), "ostrel-worker");
+      worker.detach();
     } catch (const std::exception& e) {
       failure = e.what();
     }
