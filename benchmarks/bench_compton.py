@@ -1,0 +1,84 @@
+"""Time per call of the Compton kernels on one and two worker threads.
+
+Seed field: 128 frequencies 1e8 .. 1e20 Hz, u = 1e-10 (nu/1e8)^-0.7 exp(-nu/1e19)
+(also used as the seed intensity of ic_iso_powlaw_full).
+
+rad_cool_pwl: 128 Lorentz factors 1 .. 1e7 against that spectrum, with and
+without the Klein-Nishina correction (with it, the segments with
+0.001 <= b < 100 are Romberg integrations).
+
+ic_iso_powlaw_full: 128 output frequencies 1e14 .. 1e27 Hz from electrons
+N = gamma^-2.5 exp(-gamma/1e5) on 128 Lorentz factors 10 .. 1e6.
+
+Each thread count runs in its own process (the pool is sized once, from
+RAYON_NUM_THREADS); the figure is the best of several repeats.
+"""
+
+import json
+import math
+import os
+import subprocess
+import sys
+import time
+
+import ostrel
+
+
+def log_grid(n, lo, hi):
+    return [lo * (hi / lo) ** (i / (n - 1)) for i in range(n)]
+
+
+def best_time(call, repeats):
+    best = math.inf
+    for _ in range(repeats):
+        start = time.perf_counter()
+        call()
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def measure():
+    seed_freqs = log_grid(128, 1e8, 1e20)
+    uu = [1e-10 * (f / 1e8) ** -0.7 * math.exp(-f / 1e19) for f in seed_freqs]
+    gg = log_grid(128, 1.0, 1e7)
+    out_freqs = log_grid(128, 1e14, 1e27)
+    g = log_grid(128, 10.0, 1e6)
+    n = [x**-2.5 * math.exp(-x / 1e5) for x in g]
+    # ic_iso_powlaw_full reads the seed on the output grid; the seed spectrum
+    # is tabulated there with the same law.
+    inu = [1e-10 * (f / 1e8) ** -0.7 * math.exp(-f / 1e19) for f in out_freqs]
+    cases = {
+        "rad_cool_pwl with_kn=True ": lambda: ostrel.rad_cool_pwl(gg, seed_freqs, uu, True),
+        "rad_cool_pwl with_kn=False": lambda: ostrel.rad_cool_pwl(gg, seed_freqs, uu, False),
+        "ic_iso_powlaw_full        ": lambda: ostrel.ic_iso_powlaw_full(out_freqs, inu, g, n),
+    }
+    results = {}
+    for name, call in cases.items():
+        call()  # warm-up: creates the pool
+        once = best_time(call, 1)
+        repeats = max(3, min(50, int(0.5 / max(once, 1e-6))))
+        results[name] = best_time(call, repeats)
+    return results
+
+
+def run_with_threads(threads):
+    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
+    out = subprocess.run([sys.executable, __file__, "--measure"], env=env, check=True,
+                         capture_output=True, text=True)
+    return json.loads(out.stdout)
+
+
+def main():
+    if "--measure" in sys.argv:
+        print(json.dumps(measure()))
+        return
+    one = run_with_threads(1)
+    two = run_with_threads(2)
+    print(f"{'kernel':28s} {'W=1 ms/call':>12s} {'W=2 ms/call':>12s} {'speed-up':>9s}")
+    for name in one:
+        print(f"{name:28s} {one[name] * 1e3:12.3f} {two[name] * 1e3:12.3f} "
+              f"{one[name] / two[name]:8.2f}x")
+
+
+if __name__ == "__main__":
+    main()
