@@ -19,8 +19,10 @@ namespace ostrel::pwl_integ {
 // relative to d = rho - 1, so each power of L is replaced by the same power of
 // d when the first correction term of L^n = d^n (1 - n d/2 + ...), n/2 d^(n+1),
 // is at most 1e-9.  The tests take d with its sign, so for rho < 1 the odd
-// powers of d are negative and always select d.  Every test is strict, and a
-// NaN operand selects the second form.
+// powers of d are negative and always select d; so is k^2 ell^3, and M of a
+// ratio below 1 is always the two-term series, accurate only near 1 (the
+// kernels call it with rho >= 1).  Every test is strict, and a NaN operand
+// selects the second form.
 //
 // Powers of d, L, k and their kin are left-to-right products (ipow); pow is
 // used only for the closed forms.
@@ -90,15 +92,22 @@ double sscr(double a0, double a1, double a2, double a3, double b, double c) {
 //   sscs = a2^(c+1) (a1^P M(rho, c+1) - (a0 a2)^P M(rho, b+c+2)) / P.
 //
 // The difference cancels when P ln e is small, e = a1/(a0 a3) being the ratio
-// of the inner limits at the upper end x = a3; with the same switch as M
-// (P^2 lambda^3 > 6e-9, lambda a guarded ln e) the integral is then expanded
-// to first order in P about the logarithms: with eta = a1/(a0 a2),
-// Lambda = ln eta and u = ln t,
+// of the inner limits at the upper end x = a3.  With the same switch as M
+// (P^2 lambda^3 > 6e-9, lambda a guarded ln e) the integral is then taken to
+// first order in P about the logarithms: with eta = a1/(a0 a2),
+// Lambda = ln eta and u = ln t, the integrand
+// (eta^P - t^P)/P = t^P ((eta/t)^P - 1)/P is replaced by the expansion of its
+// second factor,
 //
-//   (eta^P - t^P)/P ~ (Lambda - u) + (P/2)(Lambda - u)^2,
+//   (Lambda - u) + (P/2)(Lambda - u)^2,
 //
-// which integrates against t^c to the moments V = int t^c dt = M(rho, c+1),
-// W = int t^c u dt and Z = int t^c u^2 dt over [1, rho].  With Q = -1 - c,
+// leaving t^P at 1.  The branch is exact as P -> 0; at first order it
+// differs from the integral by P int t^c u (Lambda - u) dt, and since the
+// switch looks only at the upper end, e = 1 selects it for every P.  (The
+// inverse-Compton kernel reaches it only with an empty range, rho = 1, on an
+// increasing frequency grid.)  The expansion integrates against t^c to the
+// moments V = int t^c dt = M(rho, c+1), W = int t^c u dt and
+// Z = int t^c u^2 dt over [1, rho].  With Q = -1 - c,
 //
 //   W = (1 - (LQ + 1) rho^(c+1))/Q^2               ~ L^2/2 - Q L^3/3,
 //   Z = (2 - ((LQ + 2) LQ + 2) rho^(c+1))/Q^3      ~ L^3/3 - Q L^4/4,
