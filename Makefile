@@ -18,12 +18,13 @@ PYTHON ?= $(shell for p in python3.13 python3.12 python3 \
      $$p -c 'import sys; sys.exit(0 if sys.version_info >= (3, 12) else 1)' 2>/dev/null; then \
     command -v $$p; break; fi; done)
 
-.PHONY: help venv install demo test test-cpp test-python bench clean gtest
+.PHONY: help venv install demo test test-cpp test-python test-sanitize bench clean gtest
 
 help:
 	@echo "make demo    build, install into .venv and run the example model"
 	@echo "make test    run the C++ (CTest) and Python (pytest) tests"
 	@echo "make bench   run the benchmarks"
+	@echo "make test-sanitize  run the tests under AddressSanitizer/UBSan and the pool under TSan"
 	@echo "make clean   remove build products and .venv"
 
 $(VPY):
@@ -59,6 +60,29 @@ test-python: install
 	$(VPY) -m pytest -q
 
 test: test-cpp test-python
+
+# Sanitized builds: the C++ tests under ASan+UBSan, the pool's tests under TSan,
+# and the Python tests against an ASan+UBSan build of the module (the
+# interpreter itself is not instrumented, so the runtime is preloaded and leak
+# detection, which would report the interpreter's own allocations, is off).
+SAN_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+test-sanitize: gtest $(VPY)
+	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF -DOSTREL_SANITIZE=address,undefined \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja
+	$(VENV)/bin/cmake --build build/asan -j $(JOBS)
+	cd build/asan && $(SAN_ENV) ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS) -E Package
+	$(VENV)/bin/cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF -DOSTREL_SANITIZE=thread \
+	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja
+	$(VENV)/bin/cmake --build build/tsan -j $(JOBS)
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ../../$(VENV)/bin/ctest --output-on-failure -R Pool
+	rm -rf build/asan-site
+	$(VPY) -m pip install --quiet --no-build-isolation --no-deps --target build/asan-site \
+	  -Cbuild-dir=build/asan-py -Ccmake.build-type=RelWithDebInfo \
+	  -Ccmake.define.OSTREL_SANITIZE=address,undefined .
+	PYTHONPATH=build/asan-site LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libubsan.so)" \
+	  $(SAN_ENV) $(VPY) -m pytest -q -p no:cacheprovider
 
 bench: install
 	$(VPY) benchmarks/run.py
