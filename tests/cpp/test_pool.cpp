@@ -8,8 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -73,29 +71,13 @@ TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
   ASSERT_TRUE(v2.has_value());
   EXPECT_EQ(v2->dir, "/sys/fs/cgroup/unified");
 
-  // Container whose mount root is its own cgroup, and a blank in a path.
+  // Container whose mount root is its own cgroup.
   const char* container_cgroup = "0::/docker/abc\n";
   const char* container_mounts =
       "40 30 0:38 /docker/abc /sys/fs/cgroup ro,nosuid shared:9 - cgroup2 cgroup2 rw\n";
   auto inner = detail::cgroup_cpu_dir(container_cgroup, container_mounts, true);
   ASSERT_TRUE(inner.has_value());
   EXPECT_EQ(inner->dir, "/sys/fs/cgroup");
-  auto spaced = detail::cgroup_cpu_dir(
-      "0::/a b/c\n", "40 30 0:38 / /mnt/cg\\040x rw - cgroup2 none rw\n", true);
-  ASSERT_TRUE(spaced.has_value());
-  EXPECT_EQ(spaced->dir, "/mnt/cg x/a b/c");
-
-  // No cpu controller on v1, no unified mount.
-  EXPECT_FALSE(detail::cgroup_cpu_dir("2:cpuacct:/\n", hybrid_mounts, false).has_value());
-  EXPECT_FALSE(detail::cgroup_cpu_dir("0::/\n", "32 31 0:29 / /c rw - cgroup cgroup rw,cpu\n",
-                                      true)
-                   .has_value());
-}
-
-TEST(PoolSizing, AvailableProcessorsAtLeastOne) {
-  const std::size_t n = detail::available_parallelism();
-  EXPECT_GE(n, 1u);
-  EXPECT_LE(n, std::max(1u, std::thread::hardware_concurrency()));
 }
 
 // ---------------------------------------------------------------------------
@@ -174,20 +156,6 @@ TEST(PoolMap, NestedMapRunsInline) {
   for (std::size_t k = 0; k < 16; ++k) EXPECT_EQ(sums[k], k * (k + 1) / 2);
 }
 
-TEST(PoolMap, ConcurrentCallersAreServedOneAfterTheOther) {
-  std::vector<std::vector<std::size_t>> results(3);
-  std::vector<std::thread> callers;
-  for (int t = 0; t < 3; ++t) {
-    callers.emplace_back([&, t] {
-      results[t] = pool::parallel_map<std::size_t>(300, [t](std::size_t k) { return k + t; });
-    });
-  }
-  for (auto& c : callers) c.join();
-  for (std::size_t t = 0; t < 3; ++t) {
-    for (std::size_t k = 0; k < 300; ++k) ASSERT_EQ(results[t][k], k + t);
-  }
-}
-
 // ---------------------------------------------------------------------------
 
 // Runs child() in a forked process and returns its exit status.
@@ -237,30 +205,26 @@ TEST(PoolFork, ForkWhileAnotherThreadMaps) {
 
 TEST(PoolFork, CreationFailureIsFatalForEveryLaterMap) {
   EXPECT_EQ(in_child([] {
-              // Room for a couple of thread stacks, not for 64.
+              // Address space for a few thread stacks, not for 64.
+              rlimit lim{};
+              lim.rlim_cur = lim.rlim_max = 20u << 20;
               long pages = 0;
               if (FILE* f = std::fopen("/proc/self/statm", "r")) {
                 if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
                 std::fclose(f);
               }
-              if (pages == 0) return 3;
-              rlimit lim{};
-              lim.rlim_cur = lim.rlim_max =
-                  static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (20u << 20);
+              lim.rlim_cur = lim.rlim_max += static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE);
               setrlimit(RLIMIT_AS, &lim);
               setenv("RAYON_NUM_THREADS", "64", 1);
-              int failures = 0;
-              std::string first;
-              for (int i = 0; i < 2; ++i) {
+              std::string messages[2];
+              for (std::string& message : messages) {
                 try {
                   map_works();
                 } catch (const ostrel::FatalError& e) {
-                  if (i == 0) first = e.what();
-                  if (i == 1 && first == e.what()) ++failures;
-                  if (i == 0) ++failures;
+                  message = e.what();
                 }
               }
-              return failures == 2 ? 0 : 1;
+              return !messages[0].empty() && messages[0] == messages[1] ? 0 : 1;
             }),
             0);
 }
@@ -298,16 +262,13 @@ TEST(PoolInterrupt, HookStopsTheMapAfterPiecesUnderWay) {
   pool::set_wait_hook(throwing_poll);
   EXPECT_THROW(pool::parallel_for(n, slow), std::runtime_error);
 
-  // A hook that never asks to stop changes nothing; without a hook the map
-  // is not polled at all.
+  // A hook that never asks to stop changes nothing.
   g_polls = 0;
   pool::set_wait_hook(never_stop);
   evaluated = 0;
   pool::parallel_for(20, slow);
   EXPECT_EQ(evaluated.load(), 20);
   EXPECT_GT(g_polls.load(), 0);
-  pool::set_wait_hook(nullptr);
-  EXPECT_EQ(map_works(), 0);
 }
 
 }  // namespace

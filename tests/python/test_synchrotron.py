@@ -27,22 +27,6 @@ def test_shape_and_types():
     assert empty == ([], [])
 
 
-def test_power_law_slopes_and_source_function():
-    # Where both follow the power law: j ~ nu^-(p-1)/2, a ~ nu^-(p+4)/2, and
-    # the source function j/a ~ nu^(5/2) whatever p is.
-    p = 3.0
-    gamma = [10 ** (0.1 * k) for k in range(5, 71)]  # 3 .. 1e7
-    freqs = [1e12, 1e13]
-    j, a = ostrel.syn_emissivity_full(freqs, gamma, power_law(p, gamma), 1.0, True)
-
-    def slope(v):
-        return math.log(v[1] / v[0]) / math.log(freqs[1] / freqs[0])
-
-    assert slope(j) == pytest.approx(-(p - 1) / 2, abs=1e-4)
-    assert slope(a) == pytest.approx(-(p + 4) / 2, abs=1e-4)
-    assert slope([j[0] / a[0], j[1] / a[1]]) == pytest.approx(2.5, abs=1e-4)
-
-
 @settings(max_examples=15, deadline=None)
 @given(scale=st.floats(1e-20, 1e20), stretch=st.floats(0.01, 100.0))
 def test_linear_in_density_and_scales_with_field(scale, stretch):
@@ -57,25 +41,6 @@ def test_linear_in_density_and_scales_with_field(scale, stretch):
     jb, ab = ostrel.syn_emissivity_full([stretch * f for f in freqs], GAMMA, n, 0.3 * stretch, True)
     assert jb == pytest.approx([stretch * x for x in j], rel=1e-6)
     assert ab == pytest.approx([x / stretch for x in a], rel=1e-6)
-
-
-def test_without_absorption():
-    n = power_law(2.4)
-    j0, a0 = ostrel.syn_emissivity_full(FREQS, GAMMA, n, 0.5, False)
-    j1, _ = ostrel.syn_emissivity_full(FREQS, GAMMA, n, 0.5, True)
-    assert a0 == [0.0] * len(FREQS)
-    assert j0 == j1
-
-
-def test_distributions_that_emit_nothing():
-    zero = [0.0] * len(FREQS)
-    assert ostrel.syn_emissivity_full(FREQS, [100.0], [1.0], 1.0, True) == (zero, zero)
-    assert ostrel.syn_emissivity_full(FREQS, GAMMA, [0.0] * len(GAMMA), 1.0, True) == (zero, zero)
-    assert ostrel.syn_emissivity_full(FREQS, GAMMA, [1e-100] * len(GAMMA), 1.0, True) == (zero, zero)
-    # Electrons that all lie below the emission cut at these frequencies.
-    low = [0.75 / 1000.0 * NU_B_PER_GAUSS * f for f in (0.1, 0.5, 1.0)]
-    assert ostrel.syn_emissivity_full(low, [500.0, 1000.0], [1.0, 0.1], 1.0, True) == (
-        [0.0] * 3, [0.0] * 3)
 
 
 def test_extra_densities_ignored_missing_ones_fatal(panic_type):
