@@ -222,18 +222,28 @@ void report_non_convergence(const RombergKind& kind, double chi, double q, doubl
 
 // Integral of the kind's integrand over u = ln gamma across the segment.
 //
-// A NaN trapezoid estimate ends the integration early, with the result the
-// full 60 stages would give.  Once s[j-1] is NaN, every later stage starts
-// from it (s[j] = s[j-1], then 0.5 (s[j] + del sum)), so s[j-1 .. 59] are all
-// NaN and every later extrapolation window ends in a NaN.  polint cannot fail
-// on these windows: its only error is a zero difference of two abscissae, and
-// h = 4^-k are distinct exact powers of two.  It starts from the ordinate
-// nearest x = 0, the window's last (smallest h), which is NaN, so qromb is
-// NaN and the convergence test, false for NaN, fails at every stage; the
-// last column's correction dqromb is NaN as well, the NaN having spread
-// through the c and d tables.  The outcome after stage 60 is therefore fixed:
-// no convergence, qromb = dqromb = NaN, reported and returned as such.
-// Without the shortcut that outcome would take 2^59 evaluations.
+// An integrand that is NaN or infinite somewhere can make the integration
+// hopeless; the last stages alone would then cost 2^58 evaluations.  Two
+// conditions fix the outcome of all 60 stages, and the integration stops as
+// soon as one holds:
+//
+//  (a) s[j-1] is NaN;
+//  (b) s[j-2] and s[j-1] are both infinite.
+//
+// Non-finite estimates stay non-finite: every later stage starts from the
+// previous one, s[j] = 0.5 (s[j-1] + del sum), and +inf can only become +inf
+// or NaN (never -inf), NaN only NaN.  So from this stage on, every
+// extrapolation window ends in a NaN, or in two infinities of one sign.
+// polint cannot fail on these windows (its only error is a zero difference
+// of abscissae, and h = 4^-k are distinct).  It starts from the ordinate
+// nearest x = 0, the window's last, and its first correction is d[n-2],
+// built from the difference of the last two ordinates: NaN in both cases
+// (NaN, or inf - inf).  So qromb is NaN and the convergence test, false for
+// NaN, fails at every remaining stage; the NaN spreads through the c and d
+// tables, so the last correction dqromb is NaN too.  Hence: no convergence,
+// qromb = dqromb = NaN, reported and returned as after stage 60.  (A single
+// infinity is not enough: a window ending in one +inf can extrapolate to
+// +inf with dqromb = +inf, which passes the test.)
 template <const RombergKind& kind>
 double romberg_over_ln_gamma(double chi, const SynSegment& seg) {
   const double q = seg.q;
@@ -265,9 +275,9 @@ double romberg_over_ln_gamma(double chi, const SynSegment& seg) {
       }
       s[cur] = 0.5 * (s[cur] + del * sum);
     }
-    if (std::isnan(s[cur])) {
-      qromb = s[cur];
-      dqromb = s[cur];
+    if (std::isnan(s[cur]) || (cur > 0 && std::isinf(s[cur]) && std::isinf(s[cur - 1]))) {
+      qromb = s[cur] - s[cur];  // NaN (from NaN, or inf - inf)
+      dqromb = qromb;
       break;
     }
     if (j >= kind.first_extrapolation_stage) {

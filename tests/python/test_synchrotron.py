@@ -64,3 +64,16 @@ def test_undefined_index_reports_non_convergence_at_once(capfd):
     assert out == "RMA_qromb error\n" + block
     assert err == ("RMA_qromb: too many steps" + "ARMA_qromb error\n" + block
                    + "ARMA_qromb: too many steps\n")
+
+
+def test_overflowing_integrand_reports_at_once(capfd):
+    # gamma^(1-q) = gamma^9 overflows: the emission estimates are all +inf and
+    # no extrapolation through them can converge.
+    start = time.monotonic()
+    j, a = ostrel.syn_emissivity_full([1e9], [1e35, 1e36], [1.0, 1e8], 1.0, True)
+    assert time.monotonic() - start < 5
+    assert math.isnan(j[0]) and a[0] == 0.0
+    out, err = capfd.readouterr()
+    assert out.startswith("RMA_qromb error\n") and out.endswith("qromb  = NaN\ndqromb = NaN\n")
+    assert "q      = -8\n" in out
+    assert err == "RMA_qromb: too many steps"
