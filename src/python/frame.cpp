@@ -99,4 +99,10 @@ PyObject* to_python(const std::pair<std::vector<double>, std::vector<double>>& v
   return tuple.release();
 }
 
+namespace {
+bool signal_raised() { return PyErr_CheckSignals() != 0; }
+}  // namespace
+
+void install_signal_check() noexcept { pool::set_wait_hook(&signal_raised); }
+
 }  // namespace ostrel::python

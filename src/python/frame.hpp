@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "error.hpp"
+#include "pool.hpp"
 
 namespace ostrel::python {
 
@@ -70,6 +71,11 @@ PyObject* call_frame(Body&& body) noexcept {
     return std::forward<Body>(body)();
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
+  } catch (const pool::Interrupted&) {
+    // A signal handler raised (KeyboardInterrupt for Ctrl-C) while the call
+    // waited for the workers: its exception is the current error.
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return nullptr;
   } catch (const std::exception& error) {  // FatalError and anything else with a text
     raise_panic(error.what());
   } catch (...) {
@@ -77,6 +83,12 @@ PyObject* call_frame(Body&& body) noexcept {
   }
   return nullptr;
 }
+
+// Lets a long parallel kernel be interrupted: while the calling thread waits
+// for the workers it runs the interpreter's signal handlers every few
+// milliseconds (it holds the interpreter lock throughout); when one raises,
+// the work not yet started is dropped and the call ends with that exception.
+void install_signal_check() noexcept;
 
 // Result converters.  Each returns a new reference; if the interpreter refuses
 // to create an object, its error is printed and the call ends with the fatal
