@@ -158,6 +158,13 @@ TEST(PoolMap, NestedMapRunsInline) {
 
 // ---------------------------------------------------------------------------
 
+// ThreadSanitizer cannot follow fork() in a multi-threaded process.
+#if defined(__SANITIZE_THREAD__)
+#define SKIP_FORK_UNDER_TSAN() GTEST_SKIP() << "fork() is not supported under TSan"
+#else
+#define SKIP_FORK_UNDER_TSAN() (void)0
+#endif
+
 // Runs child() in a forked process and returns its exit status.
 template <class F>
 int in_child(F child) {
@@ -178,6 +185,7 @@ int map_works() {
 }
 
 TEST(PoolFork, ChildBuildsAFreshPool) {
+  SKIP_FORK_UNDER_TSAN();
   ASSERT_EQ(map_works(), 0);  // the parent's pool exists
   EXPECT_EQ(in_child([] {
               // The environment is read again when the child's pool is made.
@@ -190,6 +198,7 @@ TEST(PoolFork, ChildBuildsAFreshPool) {
 }
 
 TEST(PoolFork, ForkWhileAnotherThreadMaps) {
+  SKIP_FORK_UNDER_TSAN();
   std::atomic<bool> started{false};
   std::thread busy([&] {
     pool::parallel_for(200, [&](std::size_t begin, std::size_t end) {
@@ -204,6 +213,7 @@ TEST(PoolFork, ForkWhileAnotherThreadMaps) {
 }
 
 TEST(PoolFork, CreationFailureIsFatalForEveryLaterMap) {
+  SKIP_FORK_UNDER_TSAN();
   EXPECT_EQ(in_child([] {
               // Address space for a few thread stacks, not for 64.
               rlimit lim{};
