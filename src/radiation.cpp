@@ -121,7 +121,7 @@ namespace {
 
 constexpr double kSynDensityFloor = 1e-100;  // segments need both ends above
 constexpr double kSynIndexClamp = 8.0;       // |q| at most this
-constexpr double kEmissionCut = 0.75;        // R = 0 unless nu/nu_B > 0.75/gamma
+constexpr double kEmissionCut = 0.75;        // R = 0 where nu/nu_B <= 0.75/gamma
 // The absorption weight gamma^2/(gamma^2 - 1) diverges at gamma = 1; its lower
 // endpoint is moved to 1 + 1e-10 when the grid starts closer to 1 than that.
 constexpr double kLowerEndGap = 1e-10;
@@ -161,10 +161,12 @@ std::optional<SynSegment> syn_segment(std::span<const double> gamma_bins,
   return SynSegment{g0, n0, q, std::log(g0), std::log(g1)};
 }
 
-// R at x = nu/nu_c = 2 chi / (3 gamma^2), chi = nu/nu_B; 0 below the cut.
+// R at x = nu/nu_c = 2 chi / (3 gamma^2), chi = nu/nu_B; 0 at and below the
+// cut.  Written as the test for the cut so that a NaN chi or gamma is not cut
+// off but runs through R and stays NaN.
 double r_of_gamma(double chi, double gamma) {
-  if (chi > kEmissionCut / gamma) return syn_r_fit((2.0 * chi) / ((gamma * gamma) * 3.0));
-  return 0.0;
+  if (chi <= kEmissionCut / gamma) return 0.0;
+  return syn_r_fit((2.0 * chi) / ((gamma * gamma) * 3.0));
 }
 
 // Emission integrand (per unit ln gamma): gamma^(1-q) R(x).

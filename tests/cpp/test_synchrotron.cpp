@@ -188,3 +188,19 @@ TEST(SynEmissivity, MissingDensityIsIndexError) {
 }
 
 }  // namespace
+
+TEST(SynEmissivity, NaNFrequencyIsNotCutOff) {
+  // The emission cut removes electrons at or below 0.75/gamma; a NaN
+  // frequency is not below it and runs through as NaN (with the
+  // non-convergence report).
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const auto [j, a] = rad::syn_emissivity_full(Vec{NAN, 1e9}, Vec{10.0, 100.0},
+                                               Vec{1.0, 1e-2}, 1.0, true);
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(std::isnan(j[0]) && std::isnan(a[0]));
+  EXPECT_TRUE(j[1] > 0.0 && a[1] > 0.0);
+  EXPECT_NE(out.find("RMA_qromb error\nchi    = NaN\n"), std::string::npos);
+  EXPECT_NE(err.find("ARMA_qromb: too many steps\n"), std::string::npos);
+}
