@@ -56,16 +56,6 @@ def outcome(function, *args, **kwargs):
         return (type(error).__name__, error.args)
 
 
-def call_kernel(function, *args, **kwargs):
-    """Calls a function; skips the test while its kernel is not yet built."""
-    try:
-        return function(*args, **kwargs)
-    except BaseException as error:
-        if type(error).__name__ == "PanicException" and str(error).startswith("not implemented"):
-            pytest.skip(str(error))
-        raise
-
-
 @pytest.fixture(scope="session")
 def panic_type():
     """The PanicException class, as the module raises it."""

@@ -12,7 +12,7 @@ import sys
 import pytest
 
 import ostrel
-from conftest import VALID_CALLS, call_kernel
+from conftest import VALID_CALLS
 
 
 def as_vector(obj):
@@ -323,7 +323,7 @@ class TestFlags:
     def test_check_params_none_or_absent_runs_the_input_check(self):
         with_nan = list(FP_ARGS)
         with_nan[5] = [0.0, math.nan] + with_nan[5][2:]
-        call_kernel(ostrel.fp_findif_difu, *FP_ARGS)
+        ostrel.fp_findif_difu(*FP_ARGS)
         for extra in ({}, {"check_params": None}, {"check_params": True}):
             assert ostrel.fp_findif_difu(*FP_ARGS, **extra) == ostrel.fp_findif_difu(*FP_ARGS)
             with pytest.raises(BaseException) as info:

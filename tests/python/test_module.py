@@ -8,7 +8,7 @@ import types
 import pytest
 
 import ostrel
-from conftest import SIGNATURES, VALID_CALLS, call_kernel, outcome
+from conftest import SIGNATURES, VALID_CALLS, outcome
 
 NAMES = list(SIGNATURES)
 
@@ -105,7 +105,7 @@ class TestKernelWiring:
     def test_fokker_planck_time_scales(self):
         # Escape alone: N / (1 + dt/t_esc), whatever the light-crossing time.
         for dt, tesc, tlc in [(1.0, 3.0, 1.0), (1.0, 3.0, 2.0), (2.0, 6.0, 0.5)]:
-            evolved = call_kernel(ostrel.fp_findif_difu, dt, self.GAMMA, self.FLAT, self.ZERO,
+            evolved = ostrel.fp_findif_difu(dt, self.GAMMA, self.FLAT, self.ZERO,
                                   self.WEAK_DIFFUSION, self.ZERO, tesc, tlc)
             assert evolved == pytest.approx([0.75] * 6, rel=1e-9)
         # Injection alone (no escape): Q dt.
@@ -115,7 +115,7 @@ class TestKernelWiring:
 
     def test_synchrotron_pair(self):
         freqs, gamma, n, b_field, _ = VALID_CALLS["syn_emissivity_full"]
-        j_abs, a_abs = call_kernel(ostrel.syn_emissivity_full, freqs, gamma, n, b_field, True)
+        j_abs, a_abs = ostrel.syn_emissivity_full(freqs, gamma, n, b_field, True)
         result = ostrel.syn_emissivity_full(freqs, gamma, n, b_field, False)
         assert type(result) is tuple and len(result) == 2
         assert result[0] == j_abs and len(j_abs) == len(a_abs) == len(freqs)
@@ -130,7 +130,7 @@ class TestKernelWiring:
     ])
     def test_linear_in_the_field_and_the_electrons(self, name, linear_in):
         function, args = getattr(ostrel, name), list(VALID_CALLS[name])
-        base = call_kernel(function, *args)
+        base = function(*args)
         assert any(v != 0.0 for v in base)
         for position in linear_in:
             doubled = list(args)
