@@ -1,7 +1,7 @@
 """Numerical kernels for time-dependent radiative models of relativistic electrons."""
 
-from collections.abc import Sequence
-from typing import SupportsFloat, SupportsIndex, overload
+from collections.abc import Iterator
+from typing import Protocol, SupportsFloat, SupportsIndex, overload
 
 __all__ = [
     "get_c",
@@ -19,19 +19,30 @@ __all__ = [
 ]
 
 _Float = SupportsFloat | SupportsIndex
-_Vector = Sequence[_Float]
+
+class _Vector(Protocol):
+    """A sequence of numbers: list, tuple, range, array.array, a NumPy array...
+
+    Anything indexable whose iteration yields numbers is read as a vector
+    (str excepted, which no stub can rule out but the call rejects).
+    """
+
+    def __getitem__(self, index: int, /) -> object: ...
+    def __iter__(self) -> Iterator[_Float]: ...
 
 def get_c() -> float:
     """Speed of light in cm/s."""
 
-@overload
-def gofb(arg: _Float) -> float: ...
+# The vector forms come first: a NumPy array also has __float__, but one
+# with a dimension converts as a vector (a 0-d array gives a float).
 @overload
 def gofb(arg: _Vector) -> list[float]: ...
 @overload
-def bofg(arg: _Float) -> float: ...
+def gofb(arg: _Float) -> float: ...
 @overload
 def bofg(arg: _Vector) -> list[float]: ...
+@overload
+def bofg(arg: _Float) -> float: ...
 def eq_59_park1995(t: _Float, g: _Vector) -> list[float]: ...
 def fp_findif_difu(
     dt_in: _Float,
