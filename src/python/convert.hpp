@@ -52,7 +52,9 @@ bool bind_arguments(const char* function, std::span<const char* const> params,
 // float: exact floats directly, anything else through the interpreter's float
 // conversion (int, bool, objects with __float__ or __index__).
 bool convert(PyObject* obj, double& out);
-// vector: any sequence other than str whose items convert as floats.
+// vector: any sequence other than str whose items convert as floats; a
+// one-dimensional buffer of native doubles (a NumPy float64 array,
+// array.array('d')) is copied straight from its memory, with the same result.
 bool convert(PyObject* obj, Vec& out);
 // flag: exactly True or False.
 bool convert(PyObject* obj, bool& out);
