@@ -28,7 +28,7 @@ surface of brightness S_nu = j_nu / alpha_nu).  The figure shows nu L_nu in
 erg/s.  Everything is in the blob's rest frame (no Doppler boosting) and in
 cgs units; times are given in units of R/c.
 
-    python examples/ssc_blob.py                # defaults, about 20 s
+    python examples/ssc_blob.py                # defaults, 20-40 s on two cores
     python examples/ssc_blob.py --external     # plus an external photon field
     python examples/ssc_blob.py --help
 
@@ -383,8 +383,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     np.savez(numbers, **arrays)
     print(summary(result, params))
     print(f"model run: {elapsed:.1f} s, {output_steps(params)[-1]} steps")
-    print(f"figure:  {figure}")
-    print(f"numbers: {numbers}")
+    print(f"figure:  {figure.resolve()}")
+    print(f"numbers: {numbers.resolve()}")
     return 0
 
 
