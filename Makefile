@@ -18,10 +18,11 @@ PYTHON ?= $(shell for p in python3.13 python3.12 python3 \
      $$p -c 'import sys; sys.exit(0 if sys.version_info >= (3, 12) else 1)' 2>/dev/null; then \
     command -v $$p; break; fi; done)
 
-.PHONY: help venv install demo test test-cpp test-python test-sanitize bench clean gtest
+.PHONY: help venv install demo sweep test test-cpp test-python test-sanitize bench clean gtest
 
 help:
-	@echo "make demo    build, install into .venv and run the example model"
+	@echo "make demo    build, install into .venv and run the example models (figure in out/)"
+	@echo "make sweep   fit the blob model over a parameter grid with Dask"
 	@echo "make test    run the C++ (CTest) and Python (pytest) tests"
 	@echo "make bench   run the benchmarks"
 	@echo "make test-sanitize  run the tests under AddressSanitizer/UBSan and the pool under TSan"
@@ -43,6 +44,10 @@ install: $(VPY)
 
 demo: install
 	$(VPY) examples/demo.py
+	$(VPY) examples/ssc_blob.py --out out
+
+sweep: install
+	$(VPY) examples/sweep_dask.py
 
 gtest:
 	@if [ ! -f /usr/include/gtest/gtest.h ]; then \
