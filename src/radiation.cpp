@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -132,67 +133,257 @@ constexpr int kRombergMaxStages = 60;
 constexpr std::size_t kRombergWindow = 10;   // stages per extrapolation
 constexpr double kRombergTolerance = 1e-5;
 constexpr double kRombergStepRatio = 0.25;   // h holds the squared step
+constexpr int kEmissionFirstExtrapolation = 10;
+constexpr int kAbsorptionFirstExtrapolation = 11;
 
-// One power-law segment [gamma_i, gamma_(i+1)] of the distribution.
+// ---------------------------------------------------------------------------
+// Work shared by all frequencies.
+//
+// Stage 1 of either integration takes the segment's ends; stage j >= 2 adds
+// the 2^(j-2) midpoints u_k, found by repeated addition from lnga + del/2
+// with del = H/2^(j-2).  These points, gamma = exp(u) and every factor of the
+// integrands that depends on gamma alone -- the weights gamma^(1-q),
+// gamma^-q and gamma^2/(gamma^2 - 1) + (q + 1), the cut 0.75/gamma and
+// (gamma gamma) 3 -- are the same at every frequency.  They are computed once
+// per call, with the very operations the integrands perform, for the stages
+// up to 11 (2 + 1023 points and the absorption's guarded lower end), which
+// is as far as both integrations go when they converge at their first
+// extrapolation; later stages evaluate their points as they go.  The
+// frequency then enters only through chi in R:
+//
+//   R = 0 if chi <= cut, else syn_r_fit((2 chi)/g2x3),
+//
+// which is r_of_gamma's expression operand for operand.  The two integrations
+// visit the same interior points, so R is evaluated once per point and used
+// by both (the absorption's lower end has its own point).
+// ---------------------------------------------------------------------------
+constexpr int kTabulatedStages = 11;
+constexpr std::size_t kUpperEnd = 0;         // gamma_b
+constexpr std::size_t kLowerEnd = 1;         // gamma_a (emission)
+constexpr std::size_t kGuardedLowerEnd = 2;  // gamma_a or 1 + 1e-10 (absorption)
+
+// Index of the first tabulated point of stage j >= 2.
+constexpr std::size_t stage_offset(int j) { return 2 + (std::size_t{1} << (j - 2)); }
+
+constexpr std::size_t kTabulatedPoints = stage_offset(kTabulatedStages + 1);  // 1026
+
+// The factors of both integrands at one gamma.
+struct PointFactors {
+  double cut;         // 0.75/gamma: no emission where chi <= cut
+  double g2x3;        // (gamma gamma) 3, so that x = (2 chi)/g2x3
+  double w_emission;  // gamma^(1-q)
+  double w_abs_pow;   // gamma^-q
+  double w_abs;       // gamma^2/(gamma^2 - 1) + (q + 1)
+};
+
+PointFactors point_factors(double gamma, double q, bool with_abs) {
+  PointFactors p;
+  p.cut = kEmissionCut / gamma;
+  p.g2x3 = (gamma * gamma) * 3.0;
+  p.w_emission = std::pow(gamma, 1.0 - q);
+  if (with_abs) {
+    const double g2 = gamma * gamma;
+    p.w_abs_pow = std::pow(gamma, -q);
+    p.w_abs = g2 / (g2 - 1.0) + (q + 1.0);
+  } else {
+    p.w_abs_pow = p.w_abs = 0.0;
+  }
+  return p;
+}
+
+// R at x = nu/nu_c = 2 chi / (3 gamma^2), chi = nu/nu_B; 0 at and below the
+// cut.  Written as the test for the cut so that a NaN chi or gamma is not cut
+// off but runs through R and stays NaN.
+double r_at(double chi, const PointFactors& p) {
+  if (chi <= p.cut) return 0.0;
+  return syn_r_fit((2.0 * chi) / p.g2x3);
+}
+
+// Emission integrand (per unit ln gamma): gamma^(1-q) R(x).
+double emission_value(const PointFactors& p, double r) { return p.w_emission * r; }
+
+// Absorption integrand: (gamma^2/(gamma^2 - 1) + q + 1) (gamma^-q R(x)).
+double absorption_value(const PointFactors& p, double r) { return p.w_abs * (p.w_abs_pow * r); }
+
+// ---------------------------------------------------------------------------
+// Segments that contribute nothing.
+//
+// Where R is exactly +0 at every point an integration visits, its value is
+// known without evaluating R.  That holds at all tabulated points when
+//
+//  (a) chi <= cut at every point: chi <= min(cut), or
+//  (b) x >= 746 at every point: (2 chi)/max(g2x3) >= 746.  For chi > 0 and
+//      positive g2x3, correctly rounded division is non-increasing in the
+//      divisor, so every x is at least that.  Then exp(-x) <= e^-746
+//      = 1.0e-324, below half the smallest subnormal, is +0 (glibc returns 0
+//      below -745.13), and R = (1 - 11/(18x)) (pi/2 0) = +0.
+//
+// (both tested only when every tabulated gamma is finite and positive, so
+// that the minimum and maximum order all points).  With R = +0 and finite
+// weights every integrand value is +0 or -0, every trapezoid estimate is
+// +-0 (never NaN or infinite), polint on +-0 ordinates with distinct h gives
+// +-0 with a +-0 correction, and 0 * 1e-5 >= 0 accepts it at the first
+// extrapolation: the integral is +-0, from the tabulated stages alone.  The
+// segment then adds norm (scale (+-0)) to the sum, (the absorption also
+// divides by nu^2), which is +-0 when norm = gamma_i^q and
+// scale = N_i (nu_B coefficient) are finite and nu^2 is neither 0 nor NaN.
+// Adding +-0 leaves any sum unchanged, bit for bit: the sums start at +0 and
+// so are never -0 (x + y is -0 only when both are), +0 + -0 is +0, and a NaN
+// sum keeps its payload.  Such a segment is skipped whole.  Otherwise (an
+// infinite or NaN weight makes inf 0 = NaN) it takes the general path.
+// ---------------------------------------------------------------------------
+constexpr double kExpUnderflowX = 746.0;
+
+// One power-law segment [gamma_i, gamma_(i+1)] of the distribution and its
+// tabulated points.
 struct SynSegment {
   double gamma_i;  // grid value, for the normalisation gamma_i^q
   double n_i;      // density at gamma_i
   double q;        // N ~ gamma^-q, clamped to [-8, 8] (NaN stays NaN)
   double lnga;     // ln gamma_i
   double lngb;     // ln gamma_(i+1)
+  double width;    // lngb - lnga
+  double ga;       // exp(lnga), the lower end
+  double gb;       // exp(lngb), the upper end
+  double ga_guarded;        // the absorption's lower end
+  double norm;              // gamma_i^q
+  double emission_scale;    // N_i (nu_B 6.66e-30)
+  double absorption_scale;  // N_i (nu_B 3.66e-3)
+  std::size_t first_point;  // its points in the table
+
+  // Aggregates of the tabulated points, for the tests (a) and (b) above.
+  bool ordered = false;     // every tabulated gamma finite and positive
+  double cut_min = 0.0;
+  double g2x3_max = 0.0;
+  bool emission_skippable = false;    // weights, norm and scale finite
+  bool absorption_skippable = false;
 };
 
-// Segment i, or nullopt unless both end densities exceed the floor (the upper
-// density is not read when the lower one fails).
-std::optional<SynSegment> syn_segment(std::span<const double> gamma_bins,
-                                      std::span<const double> n_distrib, std::size_t i) {
-  const double n0 = at(n_distrib, i);
-  if (!(n0 > kSynDensityFloor)) return std::nullopt;
-  const double n1 = at(n_distrib, i + 1);
-  if (!(n1 > kSynDensityFloor)) return std::nullopt;
-  const double g0 = gamma_bins[i];
-  const double g1 = gamma_bins[i + 1];
-  double q = -std::log(n1 / n0) / std::log(g1 / g0);
-  if (q > kSynIndexClamp) {
-    q = kSynIndexClamp;
-  } else if (q < -kSynIndexClamp) {
-    q = -kSynIndexClamp;
+// The segments of one call, with their tabulated points.
+struct SynSegmentTable {
+  std::vector<SynSegment> segments;
+  std::vector<PointFactors> points;  // kTabulatedPoints per segment
+  // The walk over the segments reads a density that does not exist after
+  // the last segment listed: every frequency fails there.
+  bool density_missing = false;
+};
+
+// Tabulates the points of one segment and derives its aggregates.
+void tabulate_segment(SynSegment& seg, PointFactors* pts, bool with_abs) {
+  const double q = seg.q;
+  bool ordered = true;
+  bool emission_finite = true;
+  bool absorption_finite = true;
+  double cut_min = std::numeric_limits<double>::infinity();
+  double g2x3_max = 0.0;
+  const auto add = [&](std::size_t index, double gamma) {
+    const PointFactors p = point_factors(gamma, q, with_abs);
+    pts[index] = p;
+    ordered = ordered && std::isfinite(gamma) && gamma > 0.0;
+    cut_min = std::fmin(cut_min, p.cut);
+    g2x3_max = std::fmax(g2x3_max, p.g2x3);
+    if (index != kGuardedLowerEnd) emission_finite = emission_finite && std::isfinite(p.w_emission);
+    if (index != kLowerEnd) {
+      absorption_finite =
+          absorption_finite && std::isfinite(p.w_abs_pow) && std::isfinite(p.w_abs);
+    }
+  };
+  add(kUpperEnd, seg.gb);
+  add(kLowerEnd, seg.ga);
+  add(kGuardedLowerEnd, seg.ga_guarded);
+  for (int j = 2; j <= kTabulatedStages; ++j) {
+    const std::uint64_t it = std::uint64_t{1} << (j - 2);
+    const double del = seg.width / static_cast<double>(it);
+    double u = seg.lnga + 0.5 * del;
+    for (std::uint64_t k = 0; k < it; ++k) {
+      add(stage_offset(j) + k, std::exp(u));
+      u += del;
+    }
   }
-  return SynSegment{g0, n0, q, std::log(g0), std::log(g1)};
+  seg.ordered = ordered;
+  seg.cut_min = cut_min;
+  seg.g2x3_max = g2x3_max;
+  const bool norm_finite = std::isfinite(seg.norm);
+  seg.emission_skippable = emission_finite && norm_finite && std::isfinite(seg.emission_scale);
+  seg.absorption_skippable =
+      with_abs && absorption_finite && norm_finite && std::isfinite(seg.absorption_scale);
 }
 
-// R at x = nu/nu_c = 2 chi / (3 gamma^2), chi = nu/nu_B; 0 at and below the
-// cut.  Written as the test for the cut so that a NaN chi or gamma is not cut
-// off but runs through R and stays NaN.
-double r_of_gamma(double chi, double gamma) {
-  if (chi <= kEmissionCut / gamma) return 0.0;
-  return syn_r_fit((2.0 * chi) / ((gamma * gamma) * 3.0));
+// The used segments in grid order (both end densities above the floor; the
+// upper density is not read when the lower one fails), with their points.
+SynSegmentTable syn_segment_table(std::span<const double> gamma_bins,
+                                  std::span<const double> n_distrib, double nu_b, bool with_abs) {
+  SynSegmentTable table;
+  for (std::size_t i = 0; i + 1 < gamma_bins.size(); ++i) {
+    if (i >= n_distrib.size()) {
+      table.density_missing = true;
+      break;
+    }
+    const double n0 = n_distrib[i];
+    if (!(n0 > kSynDensityFloor)) continue;
+    if (i + 1 >= n_distrib.size()) {
+      table.density_missing = true;
+      break;
+    }
+    const double n1 = n_distrib[i + 1];
+    if (!(n1 > kSynDensityFloor)) continue;
+
+    SynSegment seg;
+    seg.gamma_i = gamma_bins[i];
+    seg.n_i = n0;
+    const double g1 = gamma_bins[i + 1];
+    double q = -std::log(n1 / n0) / std::log(g1 / seg.gamma_i);
+    if (q > kSynIndexClamp) {
+      q = kSynIndexClamp;
+    } else if (q < -kSynIndexClamp) {
+      q = -kSynIndexClamp;
+    }
+    seg.q = q;
+    seg.lnga = std::log(seg.gamma_i);
+    seg.lngb = std::log(g1);
+    seg.width = seg.lngb - seg.lnga;
+    seg.ga = std::exp(seg.lnga);
+    seg.gb = std::exp(seg.lngb);
+    seg.ga_guarded = seg.ga - 1.0 > kLowerEndGap ? seg.ga : kLowerEndGamma;
+    seg.norm = std::pow(seg.gamma_i, q);
+    seg.emission_scale = seg.n_i * (nu_b * constants::syn_emissivity_coeff);
+    seg.absorption_scale = seg.n_i * (nu_b * constants::syn_absorption_coeff);
+    seg.first_point = table.segments.size() * kTabulatedPoints;
+    table.segments.push_back(seg);
+  }
+  table.points.resize(table.segments.size() * kTabulatedPoints);
+  pool::parallel_for(table.segments.size(), [&](std::size_t begin, std::size_t end) {
+    for (std::size_t s = begin; s < end; ++s) {
+      SynSegment& seg = table.segments[s];
+      tabulate_segment(seg, &table.points[seg.first_point], with_abs);
+    }
+  });
+  return table;
 }
 
-// Emission integrand (per unit ln gamma): gamma^(1-q) R(x).
-double emission_integrand(double gamma, double chi, double q) {
-  return std::pow(gamma, 1.0 - q) * r_of_gamma(chi, gamma);
+// True when R is +0 at every tabulated point of the segment at this chi.
+bool no_emission_at_points(const SynSegment& seg, double chi) {
+  return seg.ordered && (chi <= seg.cut_min || (2.0 * chi) / seg.g2x3_max >= kExpUnderflowX);
 }
 
-// Absorption integrand: (gamma^2/(gamma^2 - 1) + q + 1) gamma^-q R(x).
-double absorption_integrand(double gamma, double chi, double q) {
-  const double g2 = gamma * gamma;
-  return (g2 / (g2 - 1.0) + (q + 1.0)) * (std::pow(gamma, -q) * r_of_gamma(chi, gamma));
-}
+// ---------------------------------------------------------------------------
+// Romberg integration over u = ln gamma.
+// ---------------------------------------------------------------------------
 
-// The two integrations differ only in their integrand, the stage of the
-// first extrapolation, the guard of the lower endpoint and where the
-// non-convergence report goes.
+// The two integrations differ in their integrand, the stage of the first
+// extrapolation, the lower end and where the non-convergence report goes.
 struct RombergKind {
   const char* label;
-  double (*integrand)(double gamma, double chi, double q);
+  double (*value)(const PointFactors& p, double r);
   int first_extrapolation_stage;
-  bool guard_lower_end;
+  std::size_t lower_end;
   bool report_on_stdout;
 };
 
-constexpr RombergKind kEmissionRomberg{"RMA", emission_integrand, 10, false, true};
-constexpr RombergKind kAbsorptionRomberg{"ARMA", absorption_integrand, 11, true, false};
+constexpr RombergKind kEmissionRomberg{"RMA", emission_value, kEmissionFirstExtrapolation,
+                                       kLowerEnd, true};
+constexpr RombergKind kAbsorptionRomberg{"ARMA", absorption_value, kAbsorptionFirstExtrapolation,
+                                         kGuardedLowerEnd, false};
 
 // Writes text to the stream in one locked write, so that reports of tasks on
 // different workers do not mix.
@@ -203,26 +394,95 @@ void write_whole(std::FILE* stream, const std::string& text) {
   funlockfile(stream);
 }
 
-void report_non_convergence(const RombergKind& kind, double chi, double q, double ga, double gb,
-                            double qromb, double dqromb) {
-  const std::string label = kind.label;
-  const std::string block = label + "_qromb error\n" +
-                            "chi    = " + plain_shortest_decimal(chi) + "\n" +
-                            "q      = " + plain_shortest_decimal(q) + "\n" +
-                            "ga     = " + plain_shortest_decimal(ga) + "\n" +
-                            "gb     = " + plain_shortest_decimal(gb) + "\n" +
-                            "qromb  = " + plain_shortest_decimal(qromb) + "\n" +
-                            "dqromb = " + plain_shortest_decimal(dqromb) + "\n";
-  const std::string verdict = label + "_qromb: too many steps";
-  if (kind.report_on_stdout) {
-    write_whole(stdout, block);
-    write_whole(stderr, verdict);
-  } else {
-    write_whole(stderr, block + verdict + "\n");
-  }
+// The report block of an integration that did not converge.
+std::string non_convergence_block(const RombergKind& kind, double chi, const SynSegment& seg,
+                                  double qromb, double dqromb) {
+  return std::string(kind.label) + "_qromb error\n" +
+         "chi    = " + plain_shortest_decimal(chi) + "\n" +
+         "q      = " + plain_shortest_decimal(seg.q) + "\n" +
+         "ga     = " + plain_shortest_decimal(seg.ga) + "\n" +
+         "gb     = " + plain_shortest_decimal(seg.gb) + "\n" +
+         "qromb  = " + plain_shortest_decimal(qromb) + "\n" +
+         "dqromb = " + plain_shortest_decimal(dqromb) + "\n";
 }
 
-// Integral of the kind's integrand over u = ln gamma across the segment.
+std::string non_convergence_verdict(const RombergKind& kind) {
+  return std::string(kind.label) + "_qromb: too many steps";
+}
+
+// The integrand samples of one segment at one frequency: R at the tabulated
+// points, evaluated stage by stage as the integrations first reach them and
+// kept for the other integration; points of later stages as they come.
+class SegmentSamples {
+ public:
+  SegmentSamples(const SynSegment& seg, const PointFactors* points, double chi, bool with_abs,
+                 std::array<double, kTabulatedPoints>& r)
+      : seg_(seg), points_(points), chi_(chi), with_abs_(with_abs), r_(r) {}
+
+  // F(gamma_b) + F(lower end), the sum of stage 1.
+  template <const RombergKind& kind>
+  double ends() {
+    return kind.value(points_[kUpperEnd], r_of(kUpperEnd)) +
+           kind.value(points_[kind.lower_end], r_of(kind.lower_end));
+  }
+
+  // Sum of F over the 2^(j-2) points of stage j >= 2, in increasing order
+  // from +0.
+  template <const RombergKind& kind>
+  double stage_sum(int j, double del) {
+    const std::uint64_t it = std::uint64_t{1} << (j - 2);
+    double sum = 0.0;
+    if (j <= kTabulatedStages) {
+      const std::size_t first = stage_offset(j);
+      if (stages_evaluated_ < j) {
+        for (std::size_t k = first; k < first + it; ++k) {
+          r_[k] = r_at(chi_, points_[k]);
+          sum += kind.value(points_[k], r_[k]);
+        }
+        stages_evaluated_ = j;
+      } else {
+        for (std::size_t k = first; k < first + it; ++k) sum += kind.value(points_[k], r_[k]);
+      }
+      return sum;
+    }
+    double u = seg_.lnga + 0.5 * del;
+    for (std::uint64_t k = 0; k < it; ++k) {
+      const PointFactors p = point_factors(std::exp(u), seg_.q, with_abs_);
+      sum += kind.value(p, r_at(chi_, p));
+      u += del;
+    }
+    return sum;
+  }
+
+ private:
+  // R at one of the three ends, evaluated once.
+  double r_of(std::size_t end) {
+    const unsigned bit = 1u << end;
+    if ((ends_evaluated_ & bit) == 0) {
+      r_[end] = r_at(chi_, points_[end]);
+      ends_evaluated_ |= bit;
+    }
+    return r_[end];
+  }
+
+  const SynSegment& seg_;
+  const PointFactors* points_;
+  double chi_;
+  bool with_abs_;
+  std::array<double, kTabulatedPoints>& r_;
+  unsigned ends_evaluated_ = 0;
+  int stages_evaluated_ = 1;  // interior stages 2 .. this are in r_
+};
+
+struct RombergResult {
+  double qromb;
+  double dqromb;
+  bool converged;
+};
+
+// Romberg's method with arrays s[0..60], h[0..60]: trapezoid estimates on
+// 2^(j-2) new midpoints per stage, extrapolated to zero step through the last
+// 10 stages from the kind's first extrapolation stage on, at most 60 stages.
 //
 // An integrand that is NaN or infinite somewhere can make the integration
 // hopeless; the last stages alone would then cost 2^58 evaluations.  Two
@@ -247,16 +507,7 @@ void report_non_convergence(const RombergKind& kind, double chi, double q, doubl
 // infinity is not enough: a window ending in one +inf can extrapolate to
 // +inf with dqromb = +inf, which passes the test.)
 template <const RombergKind& kind>
-double romberg_over_ln_gamma(double chi, const SynSegment& seg) {
-  const double q = seg.q;
-  auto integrand = [chi, q](double gamma) { return kind.integrand(gamma, chi, q); };
-
-  const double width = seg.lngb - seg.lnga;
-  const double ga = std::exp(seg.lnga);
-  const double gb = std::exp(seg.lngb);
-  double ga_lower = ga;
-  if (kind.guard_lower_end) ga_lower = ga - 1.0 > kLowerEndGap ? ga : kLowerEndGamma;
-
+RombergResult romberg_over_ln_gamma(double width, SegmentSamples& samples) {
   std::array<double, kRombergMaxStages + 1> s{};
   std::array<double, kRombergMaxStages + 1> h{};
   h[0] = 1.0;
@@ -265,22 +516,15 @@ double romberg_over_ln_gamma(double chi, const SynSegment& seg) {
   for (int j = 1; j <= kRombergMaxStages; ++j) {
     const auto cur = static_cast<std::size_t>(j - 1);
     if (j == 1) {
-      s[0] = 0.5 * width * (integrand(gb) + integrand(ga_lower));
+      s[0] = 0.5 * width * samples.ends<kind>();
     } else {
       const std::uint64_t it = std::uint64_t{1} << (j - 2);
       const double del = width / static_cast<double>(it);
-      double u = seg.lnga + 0.5 * del;
-      double sum = 0.0;
-      for (std::uint64_t k = 0; k < it; ++k) {
-        sum += integrand(std::exp(u));
-        u += del;
-      }
-      s[cur] = 0.5 * (s[cur] + del * sum);
+      s[cur] = 0.5 * (s[cur] + del * samples.stage_sum<kind>(j, del));
     }
     if (std::isnan(s[cur]) || (cur > 0 && std::isinf(s[cur]) && std::isinf(s[cur - 1]))) {
       qromb = s[cur] - s[cur];  // NaN (from NaN, or inf - inf)
-      dqromb = qromb;
-      break;
+      return {qromb, qromb, false};
     }
     if (j >= kind.first_extrapolation_stage) {
       const std::size_t first = cur + 1 - kRombergWindow;
@@ -289,43 +533,57 @@ double romberg_over_ln_gamma(double chi, const SynSegment& seg) {
                            .unwrap();
       qromb = ext.y;
       dqromb = ext.dy;
-      if (std::abs(qromb) * kRombergTolerance >= std::abs(dqromb)) return qromb;
+      if (std::abs(qromb) * kRombergTolerance >= std::abs(dqromb)) return {qromb, dqromb, true};
     }
     if (j < kRombergMaxStages) {
       s[cur + 1] = s[cur];
       h[cur + 1] = kRombergStepRatio * h[cur];
     }
   }
-  report_non_convergence(kind, chi, q, ga, gb, qromb, dqromb);
-  return qromb;
+  return {qromb, dqromb, false};
 }
 
 // (j, a) at the frequency nu.
-std::pair<double, double> syn_at_frequency(double nu, std::span<const double> gamma_bins,
-                                           std::span<const double> n_distrib, double b_field,
+//
+// The emission integrals of all segments come first, then the absorption
+// integrals, as far as anyone can tell: both integrations of a segment run
+// together (to share R), but the absorption reports are held back and
+// written after the last segment, and a missing density fails the call
+// before they are.
+std::pair<double, double> syn_at_frequency(double nu, const SynSegmentTable& table, double nu_b,
                                            bool with_abs) {
-  const double nu_b = constants::nu_b_per_gauss * b_field;
   const double chi = nu / nu_b;
+  const double nu2 = nu * nu;
+  std::array<double, kTabulatedPoints> r;
+  std::string absorption_reports;
 
   double j_sum = 0.0;
-  for (std::size_t i = 0; i + 1 < gamma_bins.size(); ++i) {
-    const auto seg = syn_segment(gamma_bins, n_distrib, i);
-    if (!seg) continue;
-    const double integral = romberg_over_ln_gamma<kEmissionRomberg>(chi, *seg);
-    j_sum += std::pow(seg->gamma_i, seg->q) *
-             ((seg->n_i * (nu_b * constants::syn_emissivity_coeff)) * integral);
-  }
-
   double a_sum = 0.0;
-  if (with_abs) {
-    for (std::size_t i = 0; i + 1 < gamma_bins.size(); ++i) {
-      const auto seg = syn_segment(gamma_bins, n_distrib, i);
-      if (!seg) continue;
-      const double integral = romberg_over_ln_gamma<kAbsorptionRomberg>(chi, *seg);
-      a_sum += std::pow(seg->gamma_i, seg->q) *
-               (seg->n_i * (nu_b * constants::syn_absorption_coeff) * integral) / (nu * nu);
+  for (const SynSegment& seg : table.segments) {
+    const bool dark = no_emission_at_points(seg, chi);
+    SegmentSamples samples(seg, &table.points[seg.first_point], chi, with_abs, r);
+
+    if (!(dark && seg.emission_skippable)) {
+      const auto res = romberg_over_ln_gamma<kEmissionRomberg>(seg.width, samples);
+      if (!res.converged) {
+        write_whole(stdout, non_convergence_block(kEmissionRomberg, chi, seg, res.qromb, res.dqromb));
+        write_whole(stderr, non_convergence_verdict(kEmissionRomberg));
+      }
+      j_sum += seg.norm * (seg.emission_scale * res.qromb);
+    }
+
+    if (with_abs && !(dark && seg.absorption_skippable && nu2 != 0.0 && !std::isnan(nu2))) {
+      const auto res = romberg_over_ln_gamma<kAbsorptionRomberg>(seg.width, samples);
+      if (!res.converged) {
+        absorption_reports += non_convergence_block(kAbsorptionRomberg, chi, seg, res.qromb,
+                                                    res.dqromb) +
+                              non_convergence_verdict(kAbsorptionRomberg) + "\n";
+      }
+      a_sum += seg.norm * (seg.absorption_scale * res.qromb) / nu2;
     }
   }
+  if (table.density_missing) fail_index_out_of_bounds();
+  if (!absorption_reports.empty()) write_whole(stderr, absorption_reports);
 
   // Totals below the floor, negative absorption included, are 0; NaN stays.
   const double j = j_sum < kSynResultFloor ? 0.0 : j_sum;
@@ -341,8 +599,12 @@ std::pair<Spectrum, Spectrum> syn_emissivity_full(std::span<const double> freqs,
                                                   double b_field, bool with_abs) {
   Spectrum j_nu(freqs.size(), 0.0);
   Spectrum a_nu(freqs.size(), 0.0);
+  if (freqs.empty()) return {std::move(j_nu), std::move(a_nu)};
+
+  const double nu_b = constants::nu_b_per_gauss * b_field;
+  const SynSegmentTable table = syn_segment_table(gamma_bins, n_distrib, nu_b, with_abs);
   const auto pairs = pool::parallel_map<std::pair<double, double>>(freqs.size(), [&](std::size_t k) {
-    return syn_at_frequency(freqs[k], gamma_bins, n_distrib, b_field, with_abs);
+    return syn_at_frequency(freqs[k], table, nu_b, with_abs);
   });
   for (std::size_t k = 0; k < pairs.size(); ++k) {
     j_nu[k] = pairs[k].first;
