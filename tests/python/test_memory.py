@@ -14,6 +14,7 @@ import ostrel
 CALLS = 100_000
 WARM_UP = 10_000
 RESIDENT_ALLOWANCE_KIB = 4096   # allocator and page-cache noise, not leaks
+UNDER_ADDRESS_SANITIZER = "libasan" in os.environ.get("LD_PRELOAD", "")
 BLOCKS_ALLOWANCE = 2000         # interpreter free lists and caches
 
 
@@ -164,4 +165,5 @@ def test_memory_is_flat_over_many_calls():
     assert refcount_changes == [0] * len(TRACKED)
     assert objects_growth <= 10
     assert blocks_growth < BLOCKS_ALLOWANCE
-    assert resident_growth < RESIDENT_ALLOWANCE_KIB
+    if not UNDER_ADDRESS_SANITIZER:  # its quarantine holds freed memory for a while
+        assert resident_growth < RESIDENT_ALLOWANCE_KIB
