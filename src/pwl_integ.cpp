@@ -33,28 +33,6 @@ constexpr double kSeriesTol = 1e-9;
 // 6 * 1e-9 as rounded in double precision.
 constexpr double kPowerSeriesSwitch = 6.000000000000001e-9;
 
-// d = rho - 1, L = ln rho and the guarded log powers shared by M and its
-// logarithmic moments.
-struct LogPowers {
-  double d;
-  double L;
-  double ell;   // L or d: enters the switch of M and the cubic series terms
-  double ell1;  // L or d
-  double ell2;  // L^2 or d^2
-
-  explicit LogPowers(double rho)
-      : d(rho - 1.0),
-        L(std::log(rho)),
-        ell(1.5 * ipow<4>(d) > kSeriesTol ? L : d),
-        ell1(0.5 * ipow<2>(d) > kSeriesTol ? L : d),
-        ell2(ipow<3>(d) > kSeriesTol ? ipow<2>(L) : ipow<2>(d)) {}
-};
-
-double power_integral(const LogPowers& lp, double rho, double k) {
-  if (ipow<2>(k) * ipow<3>(lp.ell) > kPowerSeriesSwitch) return (1.0 - std::pow(rho, k)) / (-k);
-  return lp.ell1 + k * lp.ell2 * 0.5;
-}
-
 // Guarded ln x for the first-order expansion of sscs: ln x, or x - 1 when
 // (x - 1)^2/2 <= 1e-9.
 double guarded_log(double x) {
@@ -70,19 +48,40 @@ double guarded_log_squared(double x) {
 
 }  // namespace
 
+RatioLogs::RatioLogs(double ratio)
+    : rho(ratio),
+      d(ratio - 1.0),
+      L(std::log(ratio)),
+      ell(1.5 * ipow<4>(d) > kSeriesTol ? L : d),
+      ell1(0.5 * ipow<2>(d) > kSeriesTol ? L : d),
+      ell2(ipow<3>(d) > kSeriesTol ? ipow<2>(L) : ipow<2>(d)) {}
+
+double power_integral(const RatioLogs& lp, double k) {
+  if (ipow<2>(k) * ipow<3>(lp.ell) > kPowerSeriesSwitch) return (1.0 - std::pow(lp.rho, k)) / (-k);
+  return lp.ell1 + k * lp.ell2 * 0.5;
+}
+
 double segment_index(double x0, double y0, double x1, double y1) {
   return clamp_index(-std::log(y1 / y0) / std::log(x1 / x0));
 }
 
-double power_integral(double rho, double k) { return power_integral(LogPowers(rho), rho, k); }
+double power_integral(double rho, double k) { return power_integral(RatioLogs(rho), k); }
 
 // Product of two single power-law integrals, each written as
 // a^(s) M(a'/a, s):  int_a0^a1 y^b dy = a0^(b+1) M(a1/a0, b+1) and
-// int_a2^a3 x^(b+c+1) dx = a2^(b+c+2) M(a3/a2, b+c+2).
-double sscr(double a0, double a1, double a2, double a3, double b, double c) {
+// int_a2^a3 x^(b+c+1) dx = a2^(b+c+2) M(a3/a2, b+c+2), multiplied as
+// a0^(b+1) a2^(b+c+2) M(a3/a2, .) M(a1/a0, .).
+SscrInner sscr_inner(double a0, const RatioLogs& a1_over_a0, double b) {
+  return {std::pow(a0, b + 1.0), power_integral(a1_over_a0, b + 1.0)};
+}
+
+double sscr(const SscrInner& inner, double a2, const RatioLogs& a3_over_a2, double b, double c) {
   const double s_outer = b + c + 2.0;
-  return std::pow(a0, b + 1.0) * std::pow(a2, s_outer) * power_integral(a3 / a2, s_outer) *
-         power_integral(a1 / a0, b + 1.0);
+  return inner.a0_pow * std::pow(a2, s_outer) * power_integral(a3_over_a2, s_outer) * inner.m;
+}
+
+double sscr(double a0, double a1, double a2, double a3, double b, double c) {
+  return sscr(sscr_inner(a0, RatioLogs(a1 / a0), b), a2, RatioLogs(a3 / a2), b, c);
 }
 
 // Double integral over the triangle-like region a0 x <= y <= a1, a2 <= x <= a3
@@ -115,17 +114,17 @@ double sscr(double a0, double a1, double a2, double a3, double b, double c) {
 // each closed form used while its dropped series term, Q^2 L^4/8 and
 // Q^2 L^5/10 respectively, exceeds 1e-9 (L guarded by d as in M, the guards
 // following the n/2 d^(n+1) rule for the fourth and fifth powers).
-double sscs(double a0, double a1, double a2, double a3, double b, double c) {
+double sscs(double a0, double a1, double a2, double a3, double b, double c, double a0_pow,
+            double a1_pow, const RatioLogs& lp) {
   const double P = 1.0 + b;
-  const double rho = a3 / a2;
+  const double rho = lp.rho;
   const double e = a1 / (a0 * a3);
   const double lambda = 1.5 * ipow<4>(e - 1.0) > kSeriesTol ? std::log(e) : e - 1.0;
-  const LogPowers lp(rho);
 
   if (ipow<2>(P) * ipow<3>(lambda) > kPowerSeriesSwitch) {
     return std::pow(a2, c + 1.0) *
-           (std::pow(a1, P) * power_integral(lp, rho, c + 1.0) -
-            std::pow(a0 * a2, P) * power_integral(lp, rho, b + c + 2.0)) /
+           (a1_pow * power_integral(lp, c + 1.0) -
+            std::pow(a0 * a2, P) * power_integral(lp, b + c + 2.0)) /
            P;
   }
 
@@ -135,7 +134,7 @@ double sscs(double a0, double a1, double a2, double a3, double b, double c) {
   const double Q = -1.0 - c;
   const double rho_c1 = c + 1.0;
 
-  const double V = power_integral(lp, rho, rho_c1);
+  const double V = power_integral(lp, rho_c1);
 
   const double ell_w = 2.0 * ipow<5>(lp.d) > kSeriesTol ? lp.L : lp.d;
   const double W = 0.125 * ipow<4>(ell_w) * ipow<2>(Q) > kSeriesTol
@@ -148,8 +147,13 @@ double sscs(double a0, double a1, double a2, double a3, double b, double c) {
           ? (2.0 - ((lp.ell1 * Q + 2.0) * lp.ell1 * Q + 2.0) * std::pow(rho, rho_c1)) / ipow<3>(Q)
           : ipow<3>(lp.ell) / 3.0 - 0.25 * Q * ipow<4>(ell_w);
 
-  return std::pow(a0, P) * std::pow(a2, b + c + 2.0) *
+  return a0_pow * std::pow(a2, b + c + 2.0) *
          ((kappa1 * V - W) + (P * 0.5) * (kappa2 * V - 2.0 * kappa1 * W + Z));
+}
+
+double sscs(double a0, double a1, double a2, double a3, double b, double c) {
+  const double P = 1.0 + b;
+  return sscs(a0, a1, a2, a3, b, c, std::pow(a0, P), std::pow(a1, P), RatioLogs(a3 / a2));
 }
 
 }  // namespace ostrel::pwl_integ

@@ -39,4 +39,42 @@ double sscr(double a0, double a1, double a2, double a3, double b, double c);
 // integral a2..a3 of x^c (integral a0 x..a1 of y^b dy) dx.
 double sscs(double a0, double a1, double a2, double a3, double b, double c);
 
+// --- the same integrals in parts, for callers that evaluate many of them with
+// shared limits or indices.  Each part does exactly the operations the
+// whole function does, so the results are the same bits.
+
+// A ratio rho of integration limits with its logarithm and the guarded powers
+// of it that M and the moments of sscs read (d = rho - 1; ell, ell1 = ln rho
+// or d; ell2 = (ln rho)^2 or d^2, by the switches of M).
+struct RatioLogs {
+  double rho;
+  double d;
+  double L;
+  double ell;
+  double ell1;
+  double ell2;
+
+  explicit RatioLogs(double ratio);
+};
+
+// M(rho, k) for the ratio described by logs.
+double power_integral(const RatioLogs& logs, double k);
+
+// The factors of sscr that belong to its inner integral, pow(a0, b + 1) and
+// M(a1/a0, b + 1), with a1_over_a0 = RatioLogs(a1/a0).
+struct SscrInner {
+  double a0_pow;
+  double m;
+};
+SscrInner sscr_inner(double a0, const RatioLogs& a1_over_a0, double b);
+
+// sscr(a0, a1, a2, a3, b, c) from its inner factors and a3_over_a2 =
+// RatioLogs(a3/a2).
+double sscr(const SscrInner& inner, double a2, const RatioLogs& a3_over_a2, double b, double c);
+
+// sscs(a0, a1, a2, a3, b, c) given a0_pow = pow(a0, 1 + b),
+// a1_pow = pow(a1, 1 + b) and a3_over_a2 = RatioLogs(a3/a2).
+double sscs(double a0, double a1, double a2, double a3, double b, double c, double a0_pow,
+            double a1_pow, const RatioLogs& a3_over_a2);
+
 }  // namespace ostrel::pwl_integ

@@ -693,7 +693,7 @@ double ic_monochrome_sum(double nu, std::span<const double> n, std::span<const d
   return sum;
 }
 
-// Emissivity at nu from the seed intensity inu, a power law I_i (nu_s/nu_i)^-alpha
+// Emissivity from the seed intensity inu, a power law I_i (nu_s/nu_i)^-alpha
 // on each seed segment [nu_i, nu_(i+1)].
 //
 // In the variables u = nu/(4 nu_s) and y = 1/gamma^2 the kernel is
@@ -709,67 +709,206 @@ double ic_monochrome_sum(double nu, std::span<const double> n, std::span<const d
 // and that first grid point are not counted, which underestimates the
 // emissivity by an amount that shrinks with the steps of both grids (about 1%
 // at 20 seed points and 100 electron points per decade).
-double ic_powlaw_at(double nu, std::span<const double> freqs, std::span<const double> inu,
-                    std::span<const double> g, std::span<const double> n) {
-  double sum = 0.0;
+//
+// Of all this only A, B and what depends on them -- the lower electron limit
+// sqrt(A), the weight A^-alpha, the range [u_lo, u_hi] and the outer factors
+// of sscr and sscs -- change with the output frequency.  The rest is worked
+// out once per call, with the operations the per-frequency loop would do:
+//
+//   per electron segment: whether its densities are used (or one is
+//     missing), p, R = (p-1)/2, gamma_k^p, gamma_k^2, 1/gamma_k^2;
+//   per seed segment: alpha, gamma_KN and high = min(gamma_KN, gamma_last);
+//   per pair of the two: gamma_top, gamma_top^2, y_top = 1/gamma_top^2,
+//     S, and for b = R and R + 1 the inner factors of sscr,
+//     y_top^(b+1) and M(y_k/y_top, b+1), and sscs's 1^(1+b).  (y_top^(b+1)
+//     is sscs's a0^(1+b) too: 1 + b and b + 1 are the same sum.)
+//
+// Pairs are tabulated only for electron segments with gamma_k <= high: no
+// other one passes the test low <= gamma_k <= high at any frequency.  Per
+// frequency, the two terms b = R and R + 1 of the kernel share their outer
+// limits and so the logarithms of the limits' ratio.  The pairs are built for
+// a block of seed segments at a time, at most kIcPairsPerBlock pairs, so their
+// storage stays bounded; each frequency's sum is carried from block to block
+// through the same additions in the same order.
+constexpr std::size_t kIcPairsPerBlock = std::size_t{1} << 16;
+
+// How the walk over electron segment k ends after reading its densities.
+enum class IcDensities : unsigned char {
+  used,     // both above the floor
+  empty,    // one at or below the floor (the upper one not read if the lower is)
+  missing,  // a density it reads does not exist: index error
+};
+
+struct IcElectronSegment {
+  double g_k;
+  double g_k1;
+  double g_k2;     // gamma_k^2
+  double y_k;      // 1/gamma_k^2
+  double n_k;
+  IcDensities densities;
+  double p;        // index of N, clamped
+  double R;        // (p - 1)/2
+  double R1;       // R + 1
+  double norm;     // gamma_k^p
+};
+
+struct IcSeedSegment {
+  double I_lo;
+  double nu_lo;
+  double nu_hi;
+  double alpha;      // index of the seed intensity, clamped
+  double gamma_kn;   // Klein-Nishina limit of nu_hi
+  double high;       // min(gamma_KN, gamma_last)
+  std::size_t first_pair;  // its pairs, numbered across all seed segments
+  std::size_t pair_count;
+};
+
+// Electron segment k as seen from one seed segment (factors valid when the
+// densities are used).
+struct IcPair {
+  std::size_t k;
+  double g_top2;          // min(gamma_KN, gamma_(k+1))^2
+  double y_top;           // 1/gamma_top^2
+  double S;               // (2 alpha - p - 1)/2
+  pwl_integ::SscrInner inner_R;   // y_top^(R+1), M(y_k/y_top, R+1)
+  pwl_integ::SscrInner inner_R1;  // the same for R + 1
+  double one_pow_R;       // 1^(1+R), sscs's a1^P
+  double one_pow_R1;
+};
+
+struct IcTables {
+  std::vector<IcElectronSegment> electrons;
+  std::vector<IcSeedSegment> seeds;  // the used seed segments, in order
+  double g_first = 0.0;              // gamma_0 (read only when a seed segment is used)
+  std::size_t pair_total = 0;
+};
+
+IcTables ic_tables(std::span<const double> freqs, std::span<const double> inu,
+                   std::span<const double> g, std::span<const double> n) {
+  IcTables t;
+  for (std::size_t k = 0; k + 1 < g.size(); ++k) {
+    IcElectronSegment el{};
+    el.g_k = g[k];
+    el.g_k1 = g[k + 1];
+    el.g_k2 = el.g_k * el.g_k;
+    el.y_k = 1.0 / (el.g_k * el.g_k);
+    if (k >= n.size()) {
+      el.densities = IcDensities::missing;
+    } else if (el.n_k = n[k]; !(el.n_k > kIcFloor)) {
+      el.densities = IcDensities::empty;
+    } else if (k + 1 >= n.size()) {
+      el.densities = IcDensities::missing;
+    } else if (const double n_k1 = n[k + 1]; !(n_k1 > kIcFloor)) {
+      el.densities = IcDensities::empty;
+    } else {
+      el.densities = IcDensities::used;
+      el.p = segment_index(el.g_k, el.n_k, el.g_k1, n_k1);
+      el.R = (el.p - 1.0) / 2.0;
+      el.R1 = el.R + 1.0;
+      el.norm = std::pow(el.g_k, el.p);
+    }
+    t.electrons.push_back(el);
+  }
+
+  // Everything of a used seed segment up to the electron loop is the same at
+  // every frequency, its index errors included (every frequency would fail
+  // on them), so they are raised here.
   for (std::size_t i = 0; i + 1 < freqs.size(); ++i) {
-    const double I_lo = at(inu, i);
-    if (!(I_lo > kIcFloor)) continue;
+    IcSeedSegment seed{};
+    seed.I_lo = at(inu, i);
+    if (!(seed.I_lo > kIcFloor)) continue;
     const double I_hi = at(inu, i + 1);
     if (!(I_hi > kIcFloor)) continue;
+    seed.nu_lo = freqs[i];
+    seed.nu_hi = freqs[i + 1];
+    seed.alpha = segment_index(seed.nu_lo, seed.I_lo, seed.nu_hi, I_hi);
+    seed.gamma_kn = klein_nishina_gamma(seed.nu_hi);
+    t.g_first = at(g, 0);
+    // fmin: a NaN grid end leaves the Klein-Nishina limit.
+    seed.high = std::fmin(seed.gamma_kn, at(g, g.size() - 1));
+    seed.first_pair = t.pair_total;
+    for (const IcElectronSegment& el : t.electrons) seed.pair_count += el.g_k <= seed.high;
+    t.pair_total += seed.pair_count;
+    t.seeds.push_back(seed);
+  }
+  return t;
+}
 
-    const double nu_lo = freqs[i];
-    const double nu_hi = freqs[i + 1];
-    const double alpha = segment_index(nu_lo, I_lo, nu_hi, I_hi);
-    const double gamma_kn = klein_nishina_gamma(nu_hi);
-    const double A = nu / (4.0 * nu_lo);
-    const double B = nu / (4.0 * nu_hi);
-    // fmax/fmin: a NaN grid end leaves the other bound.
-    const double low = std::fmax(std::sqrt(A), at(g, 0));
-    const double high = std::fmin(gamma_kn, at(g, g.size() - 1));
+// Fills the pairs of one seed segment.
+void tabulate_pairs(const IcTables& t, const IcSeedSegment& seed, IcPair* out) {
+  for (std::size_t k = 0; k < t.electrons.size(); ++k) {
+    const IcElectronSegment& el = t.electrons[k];
+    if (!(el.g_k <= seed.high)) continue;
+    IcPair pair{};
+    pair.k = k;
+    if (el.densities == IcDensities::used) {
+      const double g_top = std::fmin(seed.gamma_kn, el.g_k1);
+      pair.g_top2 = g_top * g_top;
+      pair.y_top = 1.0 / pair.g_top2;
+      pair.S = (2.0 * seed.alpha - el.p - 1.0) / 2.0;
+      const pwl_integ::RatioLogs inner_logs(el.y_k / pair.y_top);
+      pair.inner_R = pwl_integ::sscr_inner(pair.y_top, inner_logs, el.R);
+      pair.inner_R1 = pwl_integ::sscr_inner(pair.y_top, inner_logs, el.R1);
+      pair.one_pow_R = std::pow(1.0, 1.0 + el.R);
+      pair.one_pow_R1 = std::pow(1.0, 1.0 + el.R1);
+    }
+    *out++ = pair;
+  }
+}
+
+// The electrons of the pair below threshold over u in [lo, hi] (a
+// rectangle), with the kernel 1 - u y as the difference of the R and R + 1
+// terms.
+double ic_below(const IcPair& pair, const IcElectronSegment& el, double lo, double hi) {
+  const pwl_integ::RatioLogs outer(hi / lo);
+  return sscr(pair.inner_R, lo, outer, el.R, pair.S) - sscr(pair.inner_R1, lo, outer, el.R1, pair.S);
+}
+
+// The same where the region is cut by u y <= 1.
+double ic_cut(const IcPair& pair, const IcElectronSegment& el, double lo, double hi) {
+  const pwl_integ::RatioLogs outer(hi / lo);
+  return sscs(pair.y_top, 1.0, lo, hi, el.R, pair.S, pair.inner_R.a0_pow, pair.one_pow_R, outer) -
+         sscs(pair.y_top, 1.0, lo, hi, el.R1, pair.S, pair.inner_R1.a0_pow, pair.one_pow_R1, outer);
+}
+
+// sum plus the contributions at nu of the seed segments [seed_begin, seed_end),
+// whose pairs start at `pairs` (numbered from pair_base).
+double ic_powlaw_add(double sum, double nu, const IcTables& t, std::size_t seed_begin,
+                     std::size_t seed_end, const IcPair* pairs, std::size_t pair_base) {
+  for (std::size_t s = seed_begin; s < seed_end; ++s) {
+    const IcSeedSegment& seed = t.seeds[s];
+    const double A = nu / (4.0 * seed.nu_lo);
+    const double B = nu / (4.0 * seed.nu_hi);
+    // fmax: a NaN grid start leaves the other bound.
+    const double low = std::fmax(std::sqrt(A), t.g_first);
+    const double high = seed.high;
     if (!(high > low)) continue;
     const double u_lo = std::fmax(B, kMinGammaSquared);
-    const double weight = std::pow(A, -alpha);
+    const double weight = std::pow(A, -seed.alpha);
 
-    for (std::size_t k = 0; k + 1 < g.size(); ++k) {
-      const double g_k = g[k];
+    const IcPair* first = pairs + (seed.first_pair - pair_base);
+    for (const IcPair* pair = first; pair != first + seed.pair_count; ++pair) {
+      const IcElectronSegment& el = t.electrons[pair->k];
+      const double g_k = el.g_k;
       if (!(low <= g_k && g_k <= high)) continue;
-      const double n_k = at(n, k);
-      if (!(n_k > kIcFloor)) continue;
-      const double n_k1 = at(n, k + 1);
-      if (!(n_k1 > kIcFloor)) continue;
+      if (el.densities == IcDensities::missing) fail_index_out_of_bounds();
+      if (el.densities == IcDensities::empty) continue;
 
-      const double g_k1 = g[k + 1];
-      const double g_top = std::fmin(gamma_kn, g_k1);
-      const double u_hi = std::fmin(g_top * g_top, A);
+      const double u_hi = std::fmin(pair->g_top2, A);
       if (!(u_hi > u_lo)) continue;
 
-      const double p = segment_index(g_k, n_k, g_k1, n_k1);
-      const double R = (p - 1.0) / 2.0;
-      const double S = (2.0 * alpha - p - 1.0) / 2.0;
-      const double y_top = 1.0 / (g_top * g_top);
-      const double y_k = 1.0 / (g_k * g_k);
-      // Region below threshold (rectangle) and cut by u y <= 1, each with the
-      // kernel 1 - u y written as the difference of the R and R + 1 terms.
-      const auto below = [&](double lo, double hi) {
-        return sscr(y_top, y_k, lo, hi, R, S) - sscr(y_top, y_k, lo, hi, R + 1.0, S);
-      };
-      const auto cut = [&](double lo, double hi) {
-        return sscs(y_top, 1.0, lo, hi, R, S) - sscs(y_top, 1.0, lo, hi, R + 1.0, S);
-      };
-
-      const double g_k2 = g_k * g_k;
+      const double g_k2 = el.g_k2;
       double X;
       if (A > kMinGammaSquared && A < g_k2) {
-        X = below(u_lo, u_hi);
+        X = ic_below(*pair, el, u_lo, u_hi);
       } else if (A <= g_k2 && B <= g_k2) {
-        X = cut(g_k2, u_hi) + below(u_lo, g_k2);
-      } else if (B > g_k2 && g_top * g_top >= B) {
-        X = cut(u_lo, u_hi);
+        X = ic_cut(*pair, el, g_k2, u_hi) + ic_below(*pair, el, u_lo, g_k2);
+      } else if (B > g_k2 && pair->g_top2 >= B) {
+        X = ic_cut(*pair, el, u_lo, u_hi);
       } else {
         X = 0.0;
       }
-      sum = sum + std::pow(g_k, p) * (n_k * X) * I_lo * constants::sigma_t * weight;
+      sum = sum + el.norm * (el.n_k * X) * seed.I_lo * constants::sigma_t * weight;
     }
   }
   return sum;
@@ -787,9 +926,35 @@ Spectrum ic_iso_monochrome_full(std::span<const double> freqs, std::span<const d
 
 Spectrum ic_iso_powlaw_full(std::span<const double> freqs, std::span<const double> inu,
                             std::span<const double> g, std::span<const double> n) {
-  return pool::parallel_map<double>(freqs.size(), [&](std::size_t j) {
-    return ic_powlaw_at(freqs[j], freqs, inu, g, n);
-  });
+  Spectrum sums(freqs.size(), 0.0);
+  if (freqs.empty()) return sums;
+  const IcTables t = ic_tables(freqs, inu, g, n);
+
+  std::vector<IcPair> pairs;
+  for (std::size_t seed_begin = 0; seed_begin < t.seeds.size();) {
+    // The next block: as many seed segments as fit, at least one.
+    std::size_t seed_end = seed_begin + 1;
+    const std::size_t pair_base = t.seeds[seed_begin].first_pair;
+    while (seed_end < t.seeds.size() &&
+           t.seeds[seed_end].first_pair + t.seeds[seed_end].pair_count - pair_base <=
+               kIcPairsPerBlock) {
+      ++seed_end;
+    }
+    const IcSeedSegment& last = t.seeds[seed_end - 1];
+    pairs.resize(last.first_pair + last.pair_count - pair_base);
+    pool::parallel_for(seed_end - seed_begin, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t s = seed_begin + begin; s < seed_begin + end; ++s) {
+        tabulate_pairs(t, t.seeds[s], pairs.data() + (t.seeds[s].first_pair - pair_base));
+      }
+    });
+    pool::parallel_for(freqs.size(), [&](std::size_t begin, std::size_t end) {
+      for (std::size_t j = begin; j < end; ++j) {
+        sums[j] = ic_powlaw_add(sums[j], freqs[j], t, seed_begin, seed_end, pairs.data(), pair_base);
+      }
+    });
+    seed_begin = seed_end;
+  }
+  return sums;
 }
 
 // ===== Compton cooling =======================================================

@@ -312,11 +312,31 @@ TEST(ExactSpeedups, InverseComptonSpecialValues) {
   compare_ic({freqs, inu, {1.0, kNaN, 1e2, kInf}, n});
   compare_ic({freqs, {1e-3, kNaN, 1e-5, kInf, 1e-9, 1e-12}, g, {1.0, kInf, 1e-5, 1e-9, kNaN}});
   compare_ic({{1e10, kNaN, 1e14, 1e14, 1e18}, inu, g, n});
+  // An output frequency whose threshold gamma^2 = nu/(4 nu_i) falls exactly
+  // on a grid point (1.6e11/(4 1e10) = 4 = 2^2): the region below threshold
+  // and the one cut by it, with an empty cut part.
+  compare_ic({{1e10, 1.6e11, 1e12, 1e14}, {1e-3, 1e-4, 1e-5, 1e-7}, {1.0, 2.0, 3.0, 10.0},
+              {1.0, 0.3, 0.1, 1e-3}});
   // Electrons reached only from some output frequencies whose density vector
   // is too short: fails wherever any frequency needs the missing entry.
   compare_ic({freqs, inu, g, {1.0, 1e-2, 1e-5}});
   compare_ic({freqs, inu, {}, n});
   compare_ic({freqs, {1e-3}, g, n});
+}
+
+TEST(ExactSpeedups, InverseComptonOnLargeGrids) {
+  // 399 seed segments times 199 electron segments below the Klein-Nishina
+  // limits: more pairs than are tabulated at once.  Only every 20th electron
+  // segment is populated, to keep the test short.
+  Gen gen(99);
+  IcCase c;
+  c.freqs = gen.log_grid(400, 8.0, 4.0);
+  c.g = gen.log_grid(200, 0.0, 6.0);
+  for (double f : c.freqs) c.inu.push_back(1e-10 * std::pow(f / 1e8, -0.7));
+  for (std::size_t k = 0; k < c.g.size(); ++k) {
+    c.n.push_back(k % 20 < 2 ? std::pow(c.g[k], -2.5) : 0.0);
+  }
+  compare_ic(c);
 }
 
 // --- Compton cooling -------------------------------------------------------------
