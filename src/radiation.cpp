@@ -1080,21 +1080,30 @@ double cooling_segment(double x0, double x1, double y0, double q, bool with_kn) 
   return (y0 * x0) * segment_p0(SegmentLogs(r), r, q);
 }
 
-// Cooling sum of one Lorentz factor over the seed segments, from its rows of
-// the tables X (Klein-Nishina parameters) and Y.
-double cooling_row_sum(std::span<const double> x, std::span<const double> y, bool with_kn) {
+// Cooling sum of one Lorentz factor gamma over the seed segments.
+//
+// The Klein-Nishina parameters x_k = (4K gamma) nu_k and the spectrum in that
+// variable, Y_k = (gamma u_k) 4K, are formed as the row is walked: the very
+// products a table of all rows would hold, without the table (each row reads
+// each of them once or twice).
+double cooling_row_sum(double gamma, std::span<const double> freqs, std::span<const double> uu,
+                       bool with_kn) {
   // The first segment ends at grid point 1: a row without grid points has no
   // such point to read.
-  if (x.empty()) fail_index_out_of_bounds();
+  if (freqs.empty()) fail_index_out_of_bounds();
+  const double x_scale = kKn4K * gamma;
+  double x0 = x_scale * freqs[0];
+  double y0 = (gamma * uu[0]) * kKn4K;
   double sum = 0.0;
-  for (std::size_t k = 1; k < x.size(); ++k) {
-    const double y1 = y[k];
-    const double y0 = y[k - 1];
-    if (!(y1 > kCoolFloor && y0 > kCoolFloor)) continue;
-    const double x0 = x[k - 1];
-    const double x1 = x[k];
-    const double q = pwl_integ::segment_index(x0, y0, x1, y1);
-    sum = sum + cooling_segment(x0, x1, y0, q, with_kn);
+  for (std::size_t k = 1; k < freqs.size(); ++k) {
+    const double x1 = x_scale * freqs[k];
+    const double y1 = (gamma * uu[k]) * kKn4K;
+    if (y1 > kCoolFloor && y0 > kCoolFloor) {
+      const double q = pwl_integ::segment_index(x0, y0, x1, y1);
+      sum = sum + cooling_segment(x0, x1, y0, q, with_kn);
+    }
+    x0 = x1;
+    y0 = y1;
   }
   return sum;
 }
@@ -1107,22 +1116,11 @@ double trans_kn_fit(double x, double q) { return std::pow(x, -q) * kn_fit_factor
 
 Spectrum rad_cool_pwl(std::span<const double> gg, std::span<const double> freqs,
                       std::span<const double> uu, bool with_kn) {
-  const std::size_t n_nu = freqs.size();
-  // X[i][k] = 4K gamma_i nu_k and Y[i][k] = 4K gamma_i u_k, row-major, built
-  // before the rows are handed out so that the workers only read them.
-  std::vector<double> X(gg.size() * n_nu);
-  std::vector<double> Y(gg.size() * n_nu);
-  for (std::size_t i = 0; i < gg.size(); ++i) {
-    for (std::size_t k = 0; k < n_nu; ++k) {
-      X[i * n_nu + k] = (kKn4K * gg[i]) * freqs[k];
-      Y[i * n_nu + k] = (gg[i] * at(uu, k)) * kKn4K;
-    }
-  }
-  const std::span<const double> xs(X);
-  const std::span<const double> ys(Y);
+  // Every row reads u_k at every grid point of freqs: a spectrum shorter than
+  // its grid fails before any row is evaluated.
+  if (!gg.empty() && uu.size() < freqs.size()) fail_index_out_of_bounds();
   return pool::parallel_map<double>(gg.size(), [&](std::size_t i) {
-    const double sum =
-        cooling_row_sum(xs.subspan(i * n_nu, n_nu), ys.subspan(i * n_nu, n_nu), with_kn);
+    const double sum = cooling_row_sum(gg[i], freqs, uu, with_kn);
     return (sum * kThomsonCooling) / (kKn4K * kKn4K);
   });
 }
