@@ -249,7 +249,6 @@ struct SynSegment {
   double norm;              // gamma_i^q
   double emission_scale;    // N_i (nu_B 6.66e-30)
   double absorption_scale;  // N_i (nu_B 3.66e-3)
-  std::size_t first_point;  // its points in the table
 
   // Aggregates of the tabulated points, for the tests (a) and (b) above.
   bool ordered = false;     // every tabulated gamma finite and positive
@@ -259,14 +258,17 @@ struct SynSegment {
   bool absorption_skippable = false;
 };
 
-// The segments of one call, with their tabulated points.
-struct SynSegmentTable {
-  std::vector<SynSegment> segments;
-  std::vector<PointFactors> points;  // kTabulatedPoints per segment
+// The used segments of one call.
+struct SynSegments {
+  std::vector<SynSegment> list;
   // The walk over the segments reads a density that does not exist after
   // the last segment listed: every frequency fails there.
   bool density_missing = false;
 };
+
+// Segments whose points are tabulated at a time: 256 x 1026 points of 40
+// bytes, about 10 MB, whatever the size of the grid.
+constexpr std::size_t kSynSegmentsPerBlock = 256;
 
 // Tabulates the points of one segment and derives its aggregates.
 void tabulate_segment(SynSegment& seg, PointFactors* pts, bool with_abs) {
@@ -310,10 +312,10 @@ void tabulate_segment(SynSegment& seg, PointFactors* pts, bool with_abs) {
 }
 
 // The used segments in grid order (both end densities above the floor; the
-// upper density is not read when the lower one fails), with their points.
-SynSegmentTable syn_segment_table(std::span<const double> gamma_bins,
-                                  std::span<const double> n_distrib, double nu_b, bool with_abs) {
-  SynSegmentTable table;
+// upper density is not read when the lower one fails).
+SynSegments syn_segments(std::span<const double> gamma_bins, std::span<const double> n_distrib,
+                         double nu_b) {
+  SynSegments table;
   for (std::size_t i = 0; i + 1 < gamma_bins.size(); ++i) {
     if (i >= n_distrib.size()) {
       table.density_missing = true;
@@ -348,16 +350,8 @@ SynSegmentTable syn_segment_table(std::span<const double> gamma_bins,
     seg.norm = std::pow(seg.gamma_i, q);
     seg.emission_scale = seg.n_i * (nu_b * constants::syn_emissivity_coeff);
     seg.absorption_scale = seg.n_i * (nu_b * constants::syn_absorption_coeff);
-    seg.first_point = table.segments.size() * kTabulatedPoints;
-    table.segments.push_back(seg);
+    table.list.push_back(seg);
   }
-  table.points.resize(table.segments.size() * kTabulatedPoints);
-  pool::parallel_for(table.segments.size(), [&](std::size_t begin, std::size_t end) {
-    for (std::size_t s = begin; s < end; ++s) {
-      SynSegment& seg = table.segments[s];
-      tabulate_segment(seg, &table.points[seg.first_point], with_abs);
-    }
-  });
   return table;
 }
 
@@ -543,25 +537,30 @@ RombergResult romberg_over_ln_gamma(double width, SegmentSamples& samples) {
   return {qromb, dqromb, false};
 }
 
-// (j, a) at the frequency nu.
+// What a frequency has accumulated over the segments so far.
+struct SynSums {
+  double j_sum = 0.0;
+  double a_sum = 0.0;
+  std::string absorption_reports;  // held back until the last segment
+};
+
+// Adds the segments [first, first + count) of the list, whose tabulated points
+// start at `points`, to the sums of the frequency nu.
 //
-// The emission integrals of all segments come first, then the absorption
-// integrals, as far as anyone can tell: both integrations of a segment run
-// together (to share R), but the absorption reports are held back and
-// written after the last segment, and a missing density fails the call
-// before they are.
-std::pair<double, double> syn_at_frequency(double nu, const SynSegmentTable& table, double nu_b,
-                                           bool with_abs) {
+// As far as anyone can tell, the emission integrals of all segments come
+// first, then the absorption integrals: both integrations of a segment run
+// together (to share R), but the absorption reports are held back until after
+// the last segment, and a missing density fails the call before they are
+// written.
+void syn_add_segments(SynSums& sums, double nu, const SynSegment* segments, std::size_t count,
+                      const PointFactors* points, double nu_b, bool with_abs) {
   const double chi = nu / nu_b;
   const double nu2 = nu * nu;
   std::array<double, kTabulatedPoints> r;
-  std::string absorption_reports;
-
-  double j_sum = 0.0;
-  double a_sum = 0.0;
-  for (const SynSegment& seg : table.segments) {
+  for (std::size_t s = 0; s < count; ++s, points += kTabulatedPoints) {
+    const SynSegment& seg = segments[s];
     const bool dark = no_emission_at_points(seg, chi);
-    SegmentSamples samples(seg, &table.points[seg.first_point], chi, with_abs, r);
+    SegmentSamples samples(seg, points, chi, with_abs, r);
 
     if (!(dark && seg.emission_skippable)) {
       const auto res = romberg_over_ln_gamma<kEmissionRomberg>(seg.width, samples);
@@ -569,26 +568,19 @@ std::pair<double, double> syn_at_frequency(double nu, const SynSegmentTable& tab
         write_whole(stdout, non_convergence_block(kEmissionRomberg, chi, seg, res.qromb, res.dqromb));
         write_whole(stderr, non_convergence_verdict(kEmissionRomberg));
       }
-      j_sum += seg.norm * (seg.emission_scale * res.qromb);
+      sums.j_sum += seg.norm * (seg.emission_scale * res.qromb);
     }
 
     if (with_abs && !(dark && seg.absorption_skippable && nu2 != 0.0 && !std::isnan(nu2))) {
       const auto res = romberg_over_ln_gamma<kAbsorptionRomberg>(seg.width, samples);
       if (!res.converged) {
-        absorption_reports += non_convergence_block(kAbsorptionRomberg, chi, seg, res.qromb,
-                                                    res.dqromb) +
-                              non_convergence_verdict(kAbsorptionRomberg) + "\n";
+        sums.absorption_reports +=
+            non_convergence_block(kAbsorptionRomberg, chi, seg, res.qromb, res.dqromb) +
+            non_convergence_verdict(kAbsorptionRomberg) + "\n";
       }
-      a_sum += seg.norm * (seg.absorption_scale * res.qromb) / nu2;
+      sums.a_sum += seg.norm * (seg.absorption_scale * res.qromb) / nu2;
     }
   }
-  if (table.density_missing) fail_index_out_of_bounds();
-  if (!absorption_reports.empty()) write_whole(stderr, absorption_reports);
-
-  // Totals below the floor, negative absorption included, are 0; NaN stays.
-  const double j = j_sum < kSynResultFloor ? 0.0 : j_sum;
-  const double a = a_sum < kSynResultFloor ? 0.0 : a_sum;
-  return {j, a};
 }
 
 }  // namespace
@@ -602,13 +594,35 @@ std::pair<Spectrum, Spectrum> syn_emissivity_full(std::span<const double> freqs,
   if (freqs.empty()) return {std::move(j_nu), std::move(a_nu)};
 
   const double nu_b = constants::nu_b_per_gauss * b_field;
-  const SynSegmentTable table = syn_segment_table(gamma_bins, n_distrib, nu_b, with_abs);
-  const auto pairs = pool::parallel_map<std::pair<double, double>>(freqs.size(), [&](std::size_t k) {
-    return syn_at_frequency(freqs[k], table, nu_b, with_abs);
-  });
-  for (std::size_t k = 0; k < pairs.size(); ++k) {
-    j_nu[k] = pairs[k].first;
-    if (with_abs) a_nu[k] = pairs[k].second;
+  SynSegments segments = syn_segments(gamma_bins, n_distrib, nu_b);
+  std::vector<SynSums> sums(freqs.size());
+  // Block by block: tabulate the points of the block's segments (in
+  // parallel over segments), then add the block to every frequency's sums
+  // (in parallel over frequencies).  Each frequency meets the segments in
+  // grid order, one block after the other, as in a single pass.
+  std::vector<PointFactors> points;
+  for (std::size_t first = 0; first < segments.list.size(); first += kSynSegmentsPerBlock) {
+    const std::size_t count = std::min(kSynSegmentsPerBlock, segments.list.size() - first);
+    SynSegment* block = segments.list.data() + first;
+    points.resize(count * kTabulatedPoints);
+    pool::parallel_for(count, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t s = begin; s < end; ++s) {
+        tabulate_segment(block[s], &points[s * kTabulatedPoints], with_abs);
+      }
+    });
+    pool::parallel_for(freqs.size(), [&](std::size_t begin, std::size_t end) {
+      for (std::size_t k = begin; k < end; ++k) {
+        syn_add_segments(sums[k], freqs[k], block, count, points.data(), nu_b, with_abs);
+      }
+    });
+  }
+  if (segments.density_missing) fail_index_out_of_bounds();
+
+  for (std::size_t k = 0; k < freqs.size(); ++k) {
+    if (!sums[k].absorption_reports.empty()) write_whole(stderr, sums[k].absorption_reports);
+    // Totals below the floor, negative absorption included, are 0; NaN stays.
+    j_nu[k] = sums[k].j_sum < kSynResultFloor ? 0.0 : sums[k].j_sum;
+    if (with_abs) a_nu[k] = sums[k].a_sum < kSynResultFloor ? 0.0 : sums[k].a_sum;
   }
   return {std::move(j_nu), std::move(a_nu)};
 }

@@ -235,6 +235,19 @@ TEST(ExactSpeedups, SynchrotronAtTheEdgesOfTheSkippedSegments) {
   }
 }
 
+TEST(ExactSpeedups, SynchrotronOnALargeGrid) {
+  // More segments than are tabulated at once; then with a NaN index (equal
+  // neighbours with equal densities, reported) beyond the first block.
+  Gen gen(5);
+  Vec gamma = gen.log_grid(300, 0.5, 5.0);
+  Vec n;
+  for (double g : gamma) n.push_back(std::pow(g, -2.3) * std::exp(-g / 3e4));
+  compare_syn({{1e9, 3e13, 1e26}, gamma, n, 2.0, true});
+  gamma[281] = gamma[280];
+  n[281] = n[280];
+  compare_syn({{1e9, 1e26}, gamma, n, 2.0, true});
+}
+
 TEST(ExactSpeedups, SynchrotronSpecialValues) {
   const Vec gamma = {1.0, 2.0, 10.0, 50.0};
   const Vec n = {1.0, 0.2, 1e-3, 1e-6};
