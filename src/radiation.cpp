@@ -151,11 +151,12 @@ constexpr int kAbsorptionFirstExtrapolation = 11;
 // extrapolation; later stages evaluate their points as they go.  The
 // frequency then enters only through chi in R:
 //
-//   R = 0 if chi <= cut, else syn_r_fit((2 chi)/g2x3),
+//   R = 0 if chi <= 0.75/gamma, else R_fit((2 chi)/((gamma gamma) 3)),
 //
-// which is r_of_gamma's expression operand for operand.  The two integrations
-// visit the same interior points, so R is evaluated once per point and used
-// by both (the absorption's lower end has its own point).
+// with the cut and the divisor read from the table, operand for operand the
+// same.  The two integrations visit the same interior points, so R is
+// evaluated once per point and used by both (the absorption's lower end has
+// its own point).
 // ---------------------------------------------------------------------------
 constexpr int kTabulatedStages = 11;
 constexpr std::size_t kUpperEnd = 0;         // gamma_b
@@ -219,23 +220,23 @@ double absorption_value(const PointFactors& p, double r) { return p.w_abs * (p.w
 //      below -745.13), and R = (1 - 11/(18x)) (pi/2 0) = +0.
 //
 // (both tested only when every tabulated gamma is finite and positive, so
-// that the minimum and maximum order all points).  With R = +0 and finite
-// weights every integrand value is +0 or -0, every trapezoid estimate is
-// +-0 (never NaN or infinite), polint on +-0 ordinates with distinct h gives
-// +-0 with a +-0 correction, and 0 * 1e-5 >= 0 accepts it at the first
-// extrapolation: the integral is +-0, from the tabulated stages alone.  The
-// segment then adds norm (scale (+-0)) to the sum, (the absorption also
-// divides by nu^2), which is +-0 when norm = gamma_i^q and
-// scale = N_i (nu_B coefficient) are finite and nu^2 is neither 0 nor NaN.
-// Adding +-0 leaves any sum unchanged, bit for bit: the sums start at +0 and
-// so are never -0 (x + y is -0 only when both are), +0 + -0 is +0, and a NaN
-// sum keeps its payload.  Such a segment is skipped whole.  Otherwise (an
-// infinite or NaN weight makes inf 0 = NaN) it takes the general path.
+// that the minimum and maximum order all points).  If moreover the weights
+// at the points the integration visits are finite, every integrand value is
+// +0 or -0, every trapezoid estimate is +-0 (never NaN or infinite), polint
+// on +-0 ordinates with distinct finite h gives +-0 with a +-0 correction,
+// and 0 * 1e-5 >= 0 accepts it at the first extrapolation: the integral is
+// +-0, from the tabulated stages alone, and nothing is reported.  The segment
+// then adds norm (scale (+-0)) to the sum (the absorption divides that by
+// nu^2), which is +-0 when norm = gamma_i^q and scale = N_i (nu_B coefficient)
+// are finite and nu^2 is neither 0 nor NaN.  Adding +-0 leaves any sum
+// unchanged, bit for bit: the sums start at +0 and so are never -0 (x + y is
+// -0 only when both are), +0 + -0 is +0, and a NaN sum keeps its payload.
+// Such an integration is skipped.  Otherwise (an infinite or NaN weight
+// makes inf 0 = NaN) it takes the general path.
 // ---------------------------------------------------------------------------
 constexpr double kExpUnderflowX = 746.0;
 
-// One power-law segment [gamma_i, gamma_(i+1)] of the distribution and its
-// tabulated points.
+// One power-law segment [gamma_i, gamma_(i+1)] of the distribution.
 struct SynSegment {
   double gamma_i;  // grid value, for the normalisation gamma_i^q
   double n_i;      // density at gamma_i
@@ -315,16 +316,16 @@ void tabulate_segment(SynSegment& seg, PointFactors* pts, bool with_abs) {
 // upper density is not read when the lower one fails).
 SynSegments syn_segments(std::span<const double> gamma_bins, std::span<const double> n_distrib,
                          double nu_b) {
-  SynSegments table;
+  SynSegments segments;
   for (std::size_t i = 0; i + 1 < gamma_bins.size(); ++i) {
     if (i >= n_distrib.size()) {
-      table.density_missing = true;
+      segments.density_missing = true;
       break;
     }
     const double n0 = n_distrib[i];
     if (!(n0 > kSynDensityFloor)) continue;
     if (i + 1 >= n_distrib.size()) {
-      table.density_missing = true;
+      segments.density_missing = true;
       break;
     }
     const double n1 = n_distrib[i + 1];
@@ -350,9 +351,9 @@ SynSegments syn_segments(std::span<const double> gamma_bins, std::span<const dou
     seg.norm = std::pow(seg.gamma_i, q);
     seg.emission_scale = seg.n_i * (nu_b * constants::syn_emissivity_coeff);
     seg.absorption_scale = seg.n_i * (nu_b * constants::syn_absorption_coeff);
-    table.list.push_back(seg);
+    segments.list.push_back(seg);
   }
-  return table;
+  return segments;
 }
 
 // True when R is +0 at every tabulated point of the segment at this chi.
