@@ -19,7 +19,7 @@ TIMEOUT = 60
 # Shared by every scenario: the three kinds of parallel kernels, results as
 # hex strings (bit for bit), and the number of pool threads.
 PRELUDE = textwrap.dedent("""
-    import math, os, signal, sys, warnings
+    import math, os, signal, sys, time, warnings
     import ostrel
     # 3.12 warns that forking a multi-threaded process may deadlock the
     # child: that is what these scenarios check.
@@ -37,10 +37,22 @@ PRELUDE = textwrap.dedent("""
         mono = ostrel.rad_cool_mono(gamma, 1e14, 1e-9 * scale, True)
         return " ".join(x.hex() for x in j + a + ic + cool + mono)
 
+    # A call of at least 0.3 s: frequencies are doubled until it lasts that
+    # long, whatever the speed of the machine and of the kernel.
+    big = [10 ** (0.02 * k) for k in range(1, 152)]
+    big_dens = [g ** -2.3 for g in big]
+    long_freqs = []
     def long_call():
-        big = [10 ** (0.02 * k) for k in range(1, 152)]
-        return ostrel.syn_emissivity_full([10 ** (7 + 0.3 * k) for k in range(40)], big,
-                                          [g ** -2.3 for g in big], 0.5, True)
+        if not long_freqs:
+            n = 16
+            while True:
+                long_freqs[:] = [10 ** (8 + 8.0 * k / n) for k in range(n)]
+                start = time.perf_counter()
+                ostrel.syn_emissivity_full(long_freqs, big, big_dens, 0.5, True)
+                if time.perf_counter() - start >= 0.3 or n >= 1 << 16:
+                    break
+                n *= 2
+        return ostrel.syn_emissivity_full(long_freqs, big, big_dens, 0.5, True)
 
     def pool_threads():
         count = 0
@@ -150,21 +162,25 @@ def test_fork_in_a_signal_handler_during_a_parallel_call():
         reference_long = long_call()
         reference = parallel_results()
         child = []
+        in_call = [False]
         def handler(signum, frame):
-            if not child:
+            if in_call[0] and not child:
                 pid = os.fork()
                 child.append(pid)
         signal.signal(signal.SIGALRM, handler)
-        signal.setitimer(signal.ITIMER_REAL, 0.05)
+        signal.setitimer(signal.ITIMER_REAL, 0.02, 0.01)
+        in_call[0] = True
         try:
             outcome = long_call() == reference_long
         except BaseException as error:
             outcome = (type(error).__name__, str(error))
+        in_call[0] = False
+        signal.setitimer(signal.ITIMER_REAL, 0)
         if child == [0]:
             ok = (isinstance(outcome, tuple) and outcome[0] == "PanicException"
                   and "fork" in outcome[1] and parallel_results() == reference)
             os._exit(0 if ok else 1)
-        assert child and child[0] > 0, "the call ended before the alarm"
+        assert child and child[0] > 0, "no alarm during the call"
         wait_child(child[0])
         print("parent", outcome, parallel_results() == reference)
     """)

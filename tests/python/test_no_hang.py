@@ -247,12 +247,24 @@ class TestCoolingRombergFailure:
 # ---------------------------------------------------------------------------
 # Long parallel calls: interruption, re-entry, threads
 
-# About a second of work on one worker (60 frequencies x 200 segments).
+# A synchrotron call that lasts at least LONG seconds: the number of
+# frequencies is doubled until it does, whatever the speed of the machine and
+# of the kernel.
 LONG_CALL = textwrap.dedent("""
     import math, signal, threading, time, ostrel
+    LONG = 0.3
     gamma = [10 ** (0.02 * k) for k in range(1, 202)]
     dens = [g ** -2.3 for g in gamma]
-    freqs = [10 ** (7 + 0.2 * k) for k in range(60)]
+    def sized_freqs():
+        n = 16
+        while True:
+            freqs = [10 ** (8 + 8.0 * k / n) for k in range(n)]
+            start = time.perf_counter()
+            ostrel.syn_emissivity_full(freqs, gamma, dens, 0.5, True)
+            if time.perf_counter() - start >= LONG or n >= 1 << 16:
+                return freqs
+            n *= 2
+    freqs = sized_freqs()
     def long_call():
         return ostrel.syn_emissivity_full(freqs, gamma, dens, 0.5, True)
     def small_call():
