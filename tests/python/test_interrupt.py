@@ -16,7 +16,7 @@ SCRIPT = textwrap.dedent(
     {handler}
     # A heavy synchrotron call: many frequencies and a wide, fine grid
     # (several seconds on two threads).
-    freqs = [10.0 ** (8 + 14 * k / 399) for k in range(400)]
+    freqs = [10.0 ** (8 + 14 * k / 2999) for k in range(3000)]
     gamma = [10.0 ** (1 + 5 * i / 399) for i in range(400)]
     n = [g ** -2.5 for g in gamma]
     reference = ostrel.syn_emissivity_full(freqs[:8], gamma[:40], n[:40], 1.0, True)
