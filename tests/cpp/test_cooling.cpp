@@ -1,40 +1,22 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "constants.hpp"
 #include "error.hpp"
 #include "radiation.hpp"
+#include "support.hpp"
 
 namespace {
 
-using ostrel::FatalError;
 using ostrel::radiation::rad_cool_mono;
 using ostrel::radiation::rad_cool_pwl;
-using Vec = std::vector<double>;
+using namespace ostrel::testing_support;
 
 constexpr double kC = ostrel::constants::thomson_cooling_coeff;
 constexpr double kK = 6.53745089363765e-21;  // b = 4 K gamma nu
-const std::string kOutOfBounds = "ndarray: index out of bounds";
-
-Vec logspace(double lo, double hi, int n) {
-  Vec v(n);
-  for (int i = 0; i < n; ++i) v[i] = std::pow(10.0, lo + (hi - lo) * i / (n - 1));
-  return v;
-}
-
-template <class F>
-std::string fatal_text(F&& f) {
-  try {
-    f();
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
 
 // Klein-Nishina factor F(b), pointwise.
 double kn_factor(double b) {

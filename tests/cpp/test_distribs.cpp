@@ -3,31 +3,18 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "bessel.hpp"
 #include "distribs.hpp"
 #include "error.hpp"
+#include "support.hpp"
 
 namespace {
 
-using ostrel::FatalError;
 using ostrel::distribs::eq_59_park1995;
 using ostrel::distribs::fp_findif_difu;
-using Vec = std::vector<double>;
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-template <class F>
-std::string fatal_text(F&& f) {
-  try {
-    f();
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
+using namespace ostrel::testing_support;
 
 bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
@@ -65,12 +52,6 @@ double particle_number(const Vec& g, const Vec& n) {
     s += n[i] * 0.5 * (up + down);
   }
   return s;
-}
-
-Vec log_grid(double lo, double hi, std::size_t n) {
-  Vec g(n);
-  for (std::size_t i = 0; i < n; ++i) g[i] = lo * std::pow(hi / lo, double(i) / double(n - 1));
-  return g;
 }
 
 // ----- fp_findif_difu -------------------------------------------------------

@@ -1,30 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "misc.hpp"
+#include "support.hpp"
 
 namespace {
 
-using ostrel::FatalError;
 using ostrel::misc::polint;
 using ostrel::misc::qromb_w2arg;
 using ostrel::misc::tridag_ser;
-using Vec = std::vector<double>;
-
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-template <class F>
-std::string fatal_text(F&& f) {
-  try {
-    f();
-  } catch (const FatalError& e) {
-    return e.what();
-  }
-  return "<no error>";
-}
+using namespace ostrel::testing_support;
 
 // ----- tridag_ser -----------------------------------------------------------
 
