@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <limits>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -23,15 +22,15 @@
 #include "error.hpp"
 #include "literal_radiation.hpp"
 #include "radiation.hpp"
+#include "support.hpp"
 
 namespace {
 
 namespace rad = ostrel::radiation;
 namespace ref = ostrel::reference;
-using Vec = std::vector<double>;
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+using ostrel::testing_support::kInf;
+using ostrel::testing_support::kNaN;
+using ostrel::testing_support::Vec;
 
 std::string bits(double x) {
   std::ostringstream s;
