@@ -1,6 +1,10 @@
 """Shared inputs for the Python tests of ostrel."""
 
+import json
 import math
+import os
+import subprocess
+import sys
 
 import pytest
 
@@ -54,6 +58,18 @@ def outcome(function, *args, **kwargs):
         return ("ok", repr(function(*args, **kwargs)))
     except BaseException as error:  # PanicException derives from BaseException
         return (type(error).__name__, error.args)
+
+
+def outputs_per_thread_count(script, thread_counts=("1", "3")):
+    """The JSON that script prints, run once in a fresh interpreter per worker
+    count (RAYON_NUM_THREADS); the pool is sized once per process."""
+    outputs = []
+    for threads in thread_counts:
+        env = dict(os.environ, RAYON_NUM_THREADS=threads)
+        run = subprocess.run([sys.executable, "-c", script], env=env, check=True,
+                             capture_output=True, text=True)
+        outputs.append(json.loads(run.stdout))
+    return outputs
 
 
 @pytest.fixture(scope="session")

@@ -1,14 +1,11 @@
 """Compton cooling rates through the Python interface."""
 
-import json
 import math
-import os
-import subprocess
-import sys
 
 import pytest
 
 import ostrel
+from conftest import outputs_per_thread_count
 
 C_COOL = 3.2479641514432145e-08
 
@@ -53,11 +50,6 @@ print(json.dumps([ostrel.rad_cool_pwl(gg, freqs, uu, True), ostrel.rad_cool_pwl(
 
 
 def test_results_do_not_depend_on_the_thread_count():
-    outputs = []
-    for threads in ("1", "3"):
-        env = dict(os.environ, RAYON_NUM_THREADS=threads)
-        run = subprocess.run([sys.executable, "-c", _THREAD_PROBE], env=env, check=True,
-                             capture_output=True, text=True)
-        outputs.append(json.loads(run.stdout))
+    outputs = outputs_per_thread_count(_THREAD_PROBE)
     assert outputs[0] == outputs[1]
     assert all(0.0 < kn < th for kn, th in zip(outputs[0][0][1:], outputs[0][1][1:]))

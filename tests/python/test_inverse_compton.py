@@ -1,13 +1,9 @@
 """Inverse-Compton emissivity through the Python interface."""
 
-import json
-import os
-import subprocess
-import sys
-
 import pytest
 
 import ostrel
+from conftest import outputs_per_thread_count
 
 GAMMA = [10.0 ** (0.05 * i) for i in range(161)]  # 1 .. 1e8
 
@@ -49,11 +45,6 @@ print(json.dumps([ostrel.ic_iso_powlaw_full(freqs, inu, g, n),
 
 
 def test_results_do_not_depend_on_the_thread_count():
-    outputs = []
-    for threads in ("1", "3"):
-        env = dict(os.environ, RAYON_NUM_THREADS=threads)
-        run = subprocess.run([sys.executable, "-c", _THREAD_PROBE], env=env, check=True,
-                             capture_output=True, text=True)
-        outputs.append(json.loads(run.stdout))
+    outputs = outputs_per_thread_count(_THREAD_PROBE)
     assert outputs[0] == outputs[1]
     assert sum(v > 0.0 for v in outputs[0][0]) > 60
