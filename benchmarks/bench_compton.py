@@ -14,27 +14,10 @@ Each thread count runs in its own process (the pool is sized once, from
 RAYON_NUM_THREADS); the figure is the best of several repeats.
 """
 
-import json
 import math
-import os
-import subprocess
-import sys
-import time
 
 import ostrel
-
-
-def log_grid(n, lo, hi):
-    return [lo * (hi / lo) ** (i / (n - 1)) for i in range(n)]
-
-
-def best_time(call, repeats):
-    best = math.inf
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        best = min(best, time.perf_counter() - start)
-    return best
+from benchlib import best_time, log_grid, measure_with_threads, serve_measurement
 
 
 def measure():
@@ -61,19 +44,11 @@ def measure():
     return results
 
 
-def run_with_threads(threads):
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-    out = subprocess.run([sys.executable, __file__, "--measure"], env=env, check=True,
-                         capture_output=True, text=True)
-    return json.loads(out.stdout)
-
-
 def main():
-    if "--measure" in sys.argv:
-        print(json.dumps(measure()))
+    if serve_measurement(measure):
         return
-    one = run_with_threads(1)
-    two = run_with_threads(2)
+    one = measure_with_threads(__file__, 1)
+    two = measure_with_threads(__file__, 2)
     print(f"{'kernel':28s} {'W=1 ms/call':>12s} {'W=2 ms/call':>12s} {'speed-up':>9s}")
     for name in one:
         print(f"{name:28s} {one[name] * 1e3:12.3f} {two[name] * 1e3:12.3f} "

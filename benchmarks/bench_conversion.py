@@ -12,22 +12,17 @@ from __future__ import annotations
 
 import array
 import random
-import time
 from collections.abc import Callable
 from typing import Any
 
 import ostrel
+from benchlib import best_time
 
 N = 1_000_000
 
 
 def per_call(arg: Any, repeats: int) -> float:
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        ostrel.ic_iso_monochrome_full([], 1.0, 1.0, arg, [])
-        best = min(best, time.perf_counter() - start)
-    return best
+    return best_time(lambda: ostrel.ic_iso_monochrome_full([], 1.0, 1.0, arg, []), repeats)
 
 
 class ListSubclass(list[float]):

@@ -13,16 +13,13 @@ import math
 import time
 
 import ostrel
+from benchlib import log_grid
 
 STEPS = 1000
 
 
-def log_grid(n, lo=1.0, hi=1e6):
-    return [lo * (hi / lo) ** (i / (n - 1)) for i in range(n)]
-
-
 def bench_step(n):
-    g = log_grid(n)
+    g = log_grid(n, 1.0, 1e6)
     dist = [math.exp(-0.5 * (math.log(x / 100.0) / 0.1) ** 2) for x in g]
     gdot = [1e-6 * x * x for x in g]
     diffusion = [1e-4 * x**3 for x in g]
