@@ -20,9 +20,7 @@ Workloads:
 """
 
 import ctypes
-import json
 import math
-import os
 import shutil
 import struct
 import subprocess
@@ -30,25 +28,30 @@ import sys
 import time
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+HERE = Path(__file__).resolve().parent
+if str(HERE) not in sys.path:  # the Python comparison tests load this file by its path
+    sys.path.append(str(HERE))
+from benchlib import best_time, measure_with_threads, serve_measurement  # noqa: E402
+
+ROOT = HERE.parent
 BUILD = ROOT / "build" / "bench"
 LIBRARY = BUILD / "libostrel_reference_capi.so"
 
 
-def log_grid(n, a, b):
+def decade_grid(n, a, b):
     step = (b - a) / (n - 1)
     return [10.0 ** (a + k * step) for k in range(n)]
 
 
 def workloads():
-    syn_freqs = log_grid(128, 8.0, 22.0)
-    gamma = log_grid(128, 1.0, 6.0)
+    syn_freqs = decade_grid(128, 8.0, 22.0)
+    gamma = decade_grid(128, 1.0, 6.0)
     n_e = [g**-2.5 * math.exp(-g / 1e5) for g in gamma]
-    seed_freqs = log_grid(128, 8.0, 20.0)
+    seed_freqs = decade_grid(128, 8.0, 20.0)
     law = lambda f: 1e-10 * (f / 1e8) ** -0.7 * math.exp(-f / 1e19)  # noqa: E731
     uu = [law(f) for f in seed_freqs]
-    gg = log_grid(128, 0.0, 7.0)
-    out_freqs = log_grid(128, 14.0, 27.0)
+    gg = decade_grid(128, 0.0, 7.0)
+    out_freqs = decade_grid(128, 14.0, 27.0)
     inu = [law(f) for f in out_freqs]
     return {
         "W-syn  with_abs=True ": ("syn", (syn_freqs, gamma, n_e, 1.0, True)),
@@ -63,16 +66,13 @@ def repeats_for(seconds):
     return max(2, min(30, int(1.0 / max(seconds, 1e-6))))
 
 
-def best_time(call):
+def best_time_and_result(call):
+    """The best of a few timed calls, the first of which also gives the
+    result (the number of repeats follows from its time)."""
     start = time.perf_counter()
     result = call()
     once = time.perf_counter() - start
-    best = once
-    for _ in range(repeats_for(once) - 1):
-        start = time.perf_counter()
-        call()
-        best = min(best, time.perf_counter() - start)
-    return best, result
+    return min(once, best_time(call, repeats_for(once) - 1)), result
 
 
 def bits(values):
@@ -93,16 +93,9 @@ def measure_production():
     out = {}
     for name, (kind, args) in workloads().items():
         kernels[kind](args)  # warm-up: creates the pool
-        t, result = best_time(lambda: kernels[kind](args))
+        t, result = best_time_and_result(lambda: kernels[kind](args))
         out[name] = {"time": t, "bits": bits(result)}
     return out
-
-
-def run_production(threads):
-    env = dict(os.environ, RAYON_NUM_THREADS=str(threads))
-    proc = subprocess.run([sys.executable, __file__, "--measure"], env=env, check=True,
-                          capture_output=True, text=True)
-    return json.loads(proc.stdout)
 
 
 # --- the literal reference through ctypes -------------------------------------------
@@ -178,18 +171,17 @@ def measure_reference():
     ref = Reference(build_reference())
     out = {}
     for name, (kind, args) in workloads().items():
-        t, result = best_time(lambda: getattr(ref, kind)(*args))
+        t, result = best_time_and_result(lambda: getattr(ref, kind)(*args))
         out[name] = {"time": t, "bits": bits(result)}
     return out
 
 
 def main():
-    if "--measure" in sys.argv:
-        print(json.dumps(measure_production()))
+    if serve_measurement(measure_production):
         return 0
     literal = measure_reference()
-    one = run_production(1)
-    two = run_production(2)
+    one = measure_with_threads(__file__, 1)
+    two = measure_with_threads(__file__, 2)
     status = 0
     print(f"{'workload':22s} {'literal ms':>11s} {'W=1 ms':>9s} {'W=2 ms':>9s} "
           f"{'W=1 gain':>9s} {'W=2 gain':>9s}  same bits")
