@@ -17,7 +17,7 @@ RAYON_NUM_THREADS); the figure is the best of several repeats.
 import math
 
 import ostrel
-from benchlib import best_time, log_grid, measure_with_threads, serve_measurement
+from benchlib import best_time, log_grid, one_versus_two_threads
 
 
 def measure():
@@ -44,16 +44,5 @@ def measure():
     return results
 
 
-def main():
-    if serve_measurement(measure):
-        return
-    one = measure_with_threads(__file__, 1)
-    two = measure_with_threads(__file__, 2)
-    print(f"{'kernel':28s} {'W=1 ms/call':>12s} {'W=2 ms/call':>12s} {'speed-up':>9s}")
-    for name in one:
-        print(f"{name:28s} {one[name] * 1e3:12.3f} {two[name] * 1e3:12.3f} "
-              f"{one[name] / two[name]:8.2f}x")
-
-
 if __name__ == "__main__":
-    main()
+    one_versus_two_threads(__file__, measure, "kernel", width=28, decimals=3)

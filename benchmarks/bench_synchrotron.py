@@ -13,7 +13,7 @@ RAYON_NUM_THREADS); the figure is the best of a few repeats.
 import math
 
 import ostrel
-from benchlib import best_time, log_grid, measure_with_threads, serve_measurement
+from benchlib import best_time, log_grid, one_versus_two_threads
 
 REPEATS = 2
 
@@ -29,16 +29,5 @@ def measure():
     return {name: best_time(call, REPEATS) for name, call in cases.items()}
 
 
-def main():
-    if serve_measurement(measure):
-        return
-    one = measure_with_threads(__file__, 1)
-    two = measure_with_threads(__file__, 2)
-    print(f"{'syn_emissivity_full':22s} {'W=1 ms/call':>12s} {'W=2 ms/call':>12s} {'speed-up':>9s}")
-    for name in one:
-        print(f"{name:22s} {one[name] * 1e3:12.1f} {two[name] * 1e3:12.1f} "
-              f"{one[name] / two[name]:8.2f}x")
-
-
 if __name__ == "__main__":
-    main()
+    one_versus_two_threads(__file__, measure, "syn_emissivity_full", width=22, decimals=1)

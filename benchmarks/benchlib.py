@@ -51,3 +51,18 @@ def measure_with_threads(script: str, threads: int) -> Any:
     out = subprocess.run([sys.executable, script, MEASURE_FLAG], env=env, check=True,
                          capture_output=True, text=True)
     return json.loads(out.stdout)
+
+
+def one_versus_two_threads(script: str, measure: Callable[[], dict[str, float]], title: str,
+                           width: int, decimals: int) -> None:
+    """main() of a script whose measure() gives seconds per call by case
+    name: in the child, serves the measurement; in the parent, prints the
+    milliseconds per call on one and on two worker threads and their ratio."""
+    if serve_measurement(measure):
+        return
+    one = measure_with_threads(script, 1)
+    two = measure_with_threads(script, 2)
+    print(f"{title:{width}s} {'W=1 ms/call':>12s} {'W=2 ms/call':>12s} {'speed-up':>9s}")
+    for name in one:
+        print(f"{name:{width}s} {one[name] * 1e3:12.{decimals}f} {two[name] * 1e3:12.{decimals}f} "
+              f"{one[name] / two[name]:8.2f}x")
