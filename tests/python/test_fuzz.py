@@ -31,7 +31,7 @@ import time
 import warnings
 
 import pytest
-from hypothesis import HealthCheck, event, given, settings, target
+from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import ostrel
@@ -595,11 +595,8 @@ def run_call(function, args, kwargs, warnings_are_errors=False, timings=None):
         finally:
             elapsed = time.perf_counter() - start
             faulthandler.cancel_dump_traceback_later()
-    if timings is not None:
-        # Steers the search towards slow calls, where a hang would show.
-        target(elapsed, label="seconds per call")
-        if elapsed > timings.get(function, (0.0, None))[0]:
-            timings[function] = (elapsed, (args, kwargs))
+    if timings is not None and elapsed > timings.get(function, (0.0, None))[0]:
+        timings[function] = (elapsed, (args, kwargs))
     # Shown by --hypothesis-show-statistics: how many calls reach a kernel.
     if error is None:
         event("outcome: result")
