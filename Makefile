@@ -59,7 +59,7 @@ test-cpp: gtest $(VPY)
 	$(VENV)/bin/cmake -S . -B $(BUILD_CPP) -G Ninja -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF \
 	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja
 	$(VENV)/bin/cmake --build $(BUILD_CPP) -j $(JOBS)
-	cd $(BUILD_CPP) && ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_CPP) && ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS) --timeout 300
 
 test-python: install
 	$(VPY) -m pytest -q
@@ -76,12 +76,12 @@ test-sanitize: gtest $(VPY)
 	  -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF -DOSTREL_SANITIZE=address,undefined \
 	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja
 	$(VENV)/bin/cmake --build build/asan -j $(JOBS)
-	cd build/asan && $(SAN_ENV) ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS) -E Package
+	cd build/asan && $(SAN_ENV) ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS) -E Package --timeout 300
 	$(VENV)/bin/cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF -DOSTREL_SANITIZE=thread \
 	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja
 	$(VENV)/bin/cmake --build build/tsan -j $(JOBS)
-	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ../../$(VENV)/bin/ctest --output-on-failure -R Pool
+	cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ../../$(VENV)/bin/ctest --output-on-failure -R Pool --timeout 300
 	rm -rf build/asan-site
 	$(VPY) -m pip install --quiet --no-build-isolation --no-deps --target build/asan-site \
 	  -Cbuild-dir=build/asan-py -Ccmake.build-type=RelWithDebInfo \
