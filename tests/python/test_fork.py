@@ -153,6 +153,10 @@ def test_multiprocessing_fork_start_method(use_pool):
     assert lines[-2:] == ["same True", "parent True"]
 
 
+@pytest.mark.skipif(
+    "libasan" in os.environ.get("LD_PRELOAD", ""),
+    reason="AddressSanitizer's allocator is not guarded across fork() while workers run",
+)
 def test_fork_in_a_signal_handler_during_a_parallel_call():
     # The waiting thread runs signal handlers; one that forks leaves the
     # child inside a parallel call whose workers were not copied.  The child's
