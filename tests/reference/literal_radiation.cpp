@@ -1,7 +1,8 @@
 // The literal algorithms, kept as they were before the production kernels
 // were restructured: no tables, no shared evaluations, no skipped segments,
 // one output bin after the other on the calling thread.  Shared pieces that
-// the speed-ups do not touch (polint, qromb_w2arg, the diagnostics'
+// the speed-ups do not touch (polint, qromb_w2arg, the synchrotron function,
+// the Klein-Nishina integrands, the index of a segment, the diagnostics'
 // number format) come from the kernels library.
 #include "literal_radiation.hpp"
 
@@ -15,6 +16,7 @@
 #include "constants.hpp"
 #include "error.hpp"
 #include "misc.hpp"
+#include "pwl_integ.hpp"
 #include "radiation.hpp"
 
 namespace ostrel::reference {
@@ -22,22 +24,9 @@ namespace {
 
 // ===== power-law integrals ==================================================
 
-template <int N>
-double ipow(double x) {
-  double r = x;
-  for (int i = 1; i < N; ++i) r = r * x;
-  return r;
-}
-
-double clamp_index(double q) {
-  if (q > 8.0) return 8.0;
-  if (q < -8.0) return -8.0;
-  return q;
-}
-
-double segment_index(double x0, double y0, double x1, double y1) {
-  return clamp_index(-std::log(y1 / y0) / std::log(x1 / x0));
-}
+using pwl_integ::clamp_index;
+using pwl_integ::ipow;
+using pwl_integ::segment_index;
 
 constexpr double kSeriesTol = 1e-9;
 constexpr double kPowerSeriesSwitch = 6.000000000000001e-9;
@@ -119,28 +108,7 @@ double sscs(double a0, double a1, double a2, double a3, double b, double c) {
 
 // ===== synchrotron ==========================================================
 
-constexpr double kFitLowLn[6] = {-0.7871626401625178,   -0.7050933708504841,
-                                 -0.35531869295610624,  -0.06503312461868385,
-                                 -0.0060901233982264096, -0.00022764616638053332};
-constexpr double kFitHighLn[6] = {-0.8236455154570651, -0.831668613094906,
-                                  -0.525630345887699,  -0.22039314697105414,
-                                  0.01669179529512499, -0.028650695862677572};
-
-double exp_quintic_in_ln(const double (&c)[6], double x) {
-  const double l1 = std::log(x);
-  const double l2 = l1 * l1;
-  const double l3 = l1 * l2;
-  const double l4 = l2 * l2;
-  const double l5 = l1 * l4;
-  return std::exp(((((c[0] + c[1] * l1) + c[2] * l2) + c[3] * l3) + c[4] * l4) + c[5] * l5);
-}
-
-double syn_r_fit(double x) {
-  if (x < 3.2180900500625734e-4) return 1.808418021102802 * std::pow(x, 0.3333333333333333);
-  if (x <= 0.650532122717873) return exp_quintic_in_ln(kFitLowLn, x);
-  if (x <= 15.579904689804556) return exp_quintic_in_ln(kFitHighLn, x);
-  return (1.0 - 11.0 / (18.0 * x)) * (1.5707963267948966 * std::exp(-x));
-}
+using radiation::syn_r_fit;
 
 struct SynSegment {
   double gamma_i;
@@ -372,13 +340,8 @@ double ic_powlaw_at(double nu, std::span<const double> freqs, std::span<const do
 
 constexpr double kKn4K = 2.61498035745506e-20;
 
-double trans_kn(double x, double q) { return std::pow(x, -q) * std::pow(x + 1.0, -1.5); }
-
-double trans_kn_fit(double x, double q) {
-  const double L = std::log(x);
-  return std::pow(x, -q) *
-         std::exp(0.00627589 * ipow<3>(L) + (-0.14948459 * ipow<2>(L) + (-0.67980349 * L + -1.01819432)));
-}
+using radiation::trans_kn;
+using radiation::trans_kn_fit;
 
 struct SegmentLogs {
   double l1, l2, l3, l4;
