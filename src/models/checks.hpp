@@ -1,0 +1,47 @@
+// Input checks of the accurate kernels: each failure throws
+// std::invalid_argument with a message that names the argument, so that the
+// Python binding reports it as ValueError before any work is done.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ostrel::models::checks {
+
+[[noreturn]] inline void fail(std::string_view name, std::string_view problem) {
+  throw std::invalid_argument(std::string(name) + ": " + std::string(problem));
+}
+
+// A finite, strictly positive scalar (a field, a frequency, an energy density).
+inline void positive(std::string_view name, double value) {
+  if (!std::isfinite(value)) fail(name, "must be finite");
+  if (!(value > 0.0)) fail(name, "must be positive");
+}
+
+// A grid: at least one point, finite, positive and strictly increasing.
+inline void grid(std::string_view name, std::span<const double> x) {
+  if (x.empty()) fail(name, "must not be empty");
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (!std::isfinite(x[i])) fail(name, "contains a non-finite value");
+    if (!(x[i] > 0.0)) fail(name, "must be positive");
+    if (i > 0 && !(x[i] > x[i - 1])) fail(name, "grid is not strictly increasing");
+  }
+}
+
+// Values tabulated on a grid: the grid's length, finite and non-negative.
+inline void values_on(std::string_view name, std::span<const double> v, std::string_view grid_name,
+                      std::span<const double> g) {
+  if (v.size() != g.size())
+    fail(name, "length " + std::to_string(v.size()) + " differs from the length " +
+                   std::to_string(g.size()) + " of " + std::string(grid_name));
+  for (double x : v) {
+    if (!std::isfinite(x)) fail(name, "contains a non-finite value");
+    if (x < 0.0) fail(name, "contains a negative value");
+  }
+}
+
+}  // namespace ostrel::models::checks
