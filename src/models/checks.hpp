@@ -12,9 +12,8 @@
 
 namespace ostrel::models::checks {
 
-[[noreturn]] inline void fail(std::string_view name, std::string_view problem) {
-  throw std::invalid_argument(std::string(name) + ": " + std::string(problem));
-}
+// Throws std::invalid_argument("<name>: <problem>").
+[[noreturn]] void fail(std::string_view name, std::string_view problem);
 
 // A finite, strictly positive scalar (a field, a frequency, an energy density).
 inline void positive(std::string_view name, double value) {
