@@ -1,0 +1,1 @@
+"""Accurate radiation kernels and observer-frame emission models of relativistic electrons."""
