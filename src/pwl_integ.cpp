@@ -29,36 +29,33 @@ namespace ostrel::pwl_integ {
 // ---------------------------------------------------------------------------
 namespace {
 
-constexpr double kSeriesTol = 1e-9;
 // 6 * 1e-9 as rounded in double precision.
 constexpr double kPowerSeriesSwitch = 6.000000000000001e-9;
 
-// Guarded ln x for the first-order expansion of sscs: ln x, or x - 1 when
-// (x - 1)^2/2 <= 1e-9.
-double guarded_log(double x) {
-  const double delta = x - 1.0;
-  return 0.5 * ipow<2>(delta) > kSeriesTol ? std::log(x) : delta;
-}
-
-// Guarded (ln x)^2: (ln x)^2, or (x - 1)^2 when (x - 1)^3 <= 1e-9.
-double guarded_log_squared(double x) {
-  const double delta = x - 1.0;
-  return ipow<3>(delta) > kSeriesTol ? ipow<2>(std::log(x)) : ipow<2>(delta);
-}
-
 }  // namespace
 
-RatioLogs::RatioLogs(double ratio)
+template <int N>
+double guarded_log_power(double rho, double tol) {
+  const double d = rho - 1.0;
+  constexpr double half_n = 0.5 * N;
+  return half_n * ipow<N + 1>(d) > tol ? ipow<N>(std::log(rho)) : ipow<N>(d);
+}
+template double guarded_log_power<1>(double, double);
+template double guarded_log_power<2>(double, double);
+template double guarded_log_power<3>(double, double);
+
+RatioLogs::RatioLogs(double ratio, double tolerance)
     : rho(ratio),
       d(ratio - 1.0),
       L(std::log(ratio)),
-      ell(1.5 * ipow<4>(d) > kSeriesTol ? L : d),
-      ell1(0.5 * ipow<2>(d) > kSeriesTol ? L : d),
-      ell2(ipow<3>(d) > kSeriesTol ? ipow<2>(L) : ipow<2>(d)) {}
+      tol(tolerance),
+      l1(guarded_log_power<1>(d, L, tol)),
+      l2(guarded_log_power<2>(d, L, tol)),
+      l3(guarded_log_power<3>(d, L, tol)) {}
 
 double power_integral(const RatioLogs& lp, double k) {
-  if (ipow<2>(k) * ipow<3>(lp.ell) > kPowerSeriesSwitch) return (1.0 - std::pow(lp.rho, k)) / (-k);
-  return lp.ell1 + k * lp.ell2 * 0.5;
+  if (ipow<2>(k) * lp.l3 > kPowerSeriesSwitch) return (1.0 - std::pow(lp.rho, k)) / (-k);
+  return lp.l1 + k * lp.l2 * 0.5;
 }
 
 double segment_index(double x0, double y0, double x1, double y1) {
@@ -119,9 +116,7 @@ double sscs(double a0, double a1, double a2, double a3, double b, double c, doub
   const double P = 1.0 + b;
   const double rho = lp.rho;
   const double e = a1 / (a0 * a3);
-  const double lambda = 1.5 * ipow<4>(e - 1.0) > kSeriesTol ? std::log(e) : e - 1.0;
-
-  if (ipow<2>(P) * ipow<3>(lambda) > kPowerSeriesSwitch) {
+  if (ipow<2>(P) * guarded_log_power<3>(e, kSeriesTol) > kPowerSeriesSwitch) {
     return std::pow(a2, c + 1.0) *
            (a1_pow * power_integral(lp, c + 1.0) -
             std::pow(a0 * a2, P) * power_integral(lp, b + c + 2.0)) /
@@ -129,23 +124,22 @@ double sscs(double a0, double a1, double a2, double a3, double b, double c, doub
   }
 
   const double eta = a1 / (a0 * a2);
-  const double kappa1 = guarded_log(eta);
-  const double kappa2 = guarded_log_squared(eta);
+  const double kappa1 = guarded_log_power<1>(eta, kSeriesTol);
+  const double kappa2 = guarded_log_power<2>(eta, kSeriesTol);
   const double Q = -1.0 - c;
   const double rho_c1 = c + 1.0;
 
   const double V = power_integral(lp, rho_c1);
 
-  const double ell_w = 2.0 * ipow<5>(lp.d) > kSeriesTol ? lp.L : lp.d;
-  const double W = 0.125 * ipow<4>(ell_w) * ipow<2>(Q) > kSeriesTol
-                       ? (1.0 - (lp.ell1 * Q + 1.0) * std::pow(rho, rho_c1)) / ipow<2>(Q)
-                       : lp.ell2 * 0.5 - Q * ipow<3>(lp.ell) / 3.0;
+  const double l4 = lp.power<4>();
+  const double W = 0.125 * l4 * ipow<2>(Q) > kSeriesTol
+                       ? (1.0 - (lp.l1 * Q + 1.0) * std::pow(rho, rho_c1)) / ipow<2>(Q)
+                       : lp.l2 * 0.5 - Q * lp.l3 / 3.0;
 
-  const double ell_z = 2.5 * ipow<6>(lp.d) > kSeriesTol ? lp.L : lp.d;
   const double Z =
-      0.1 * ipow<5>(ell_z) * ipow<2>(Q) > kSeriesTol
-          ? (2.0 - ((lp.ell1 * Q + 2.0) * lp.ell1 * Q + 2.0) * std::pow(rho, rho_c1)) / ipow<3>(Q)
-          : ipow<3>(lp.ell) / 3.0 - 0.25 * Q * ipow<4>(ell_w);
+      0.1 * lp.power<5>() * ipow<2>(Q) > kSeriesTol
+          ? (2.0 - ((lp.l1 * Q + 2.0) * lp.l1 * Q + 2.0) * std::pow(rho, rho_c1)) / ipow<3>(Q)
+          : lp.l3 / 3.0 - 0.25 * Q * l4;
 
   return a0_pow * std::pow(a2, b + c + 2.0) *
          ((kappa1 * V - W) + (P * 0.5) * (kappa2 * V - 2.0 * kappa1 * W + Z));
@@ -154,6 +148,35 @@ double sscs(double a0, double a1, double a2, double a3, double b, double c, doub
 double sscs(double a0, double a1, double a2, double a3, double b, double c) {
   const double P = 1.0 + b;
   return sscs(a0, a1, a2, a3, b, c, std::pow(a0, P), std::pow(a1, P), RatioLogs(a3 / a2));
+}
+
+// ---------------------------------------------------------------------------
+// P0 and P1 at the cooling kernel's tolerance.
+//
+// The closed forms cancel when (s-1) ln r is small; the two-term series
+//
+//   P0 ~ ln r - (s-1)(ln r)^2/2,     P1 ~ (ln r)^2/2 - (s-1)(ln r)^3/3
+//
+// is used while the next term, (s-1)^2 (ln r)^3/6 resp. (s-1)^2 (ln r)^4/8,
+// is at most 1e-6 (the P0 switch written as (s-1)^2 (ln r)^3 > 6e-6).  The
+// powers of ln r are the guarded ones of RatioLogs(r, kSegmentTol).
+// ---------------------------------------------------------------------------
+namespace {
+constexpr double kP0Switch = 6e-6;
+}  // namespace
+
+double segment_p0(const RatioLogs& lg, double s) {
+  const double sm1 = s - 1.0;
+  if (sm1 * sm1 * lg.l3 > kP0Switch) return (1.0 - std::pow(lg.rho, 1.0 - s)) / sm1;
+  return lg.l1 - 0.5 * sm1 * lg.l2;
+}
+
+double segment_p1(const RatioLogs& lg, double s) {
+  const double sm1 = s - 1.0;
+  if (sm1 * sm1 * lg.power<4>() / 8.0 > lg.tol) {
+    return (1.0 - std::pow(lg.rho, 1.0 - s) * (1.0 + sm1 * lg.l1)) / (sm1 * sm1);
+  }
+  return lg.l2 / 2.0 - sm1 * lg.l3 / 3.0;
 }
 
 }  // namespace ostrel::pwl_integ

@@ -43,21 +43,45 @@ double sscs(double a0, double a1, double a2, double a3, double b, double c);
 // shared limits or indices.  Each part does exactly the operations the
 // whole function does, so the results are the same bits.
 
+// Tolerance of the series of M, sscr and sscs: a dropped term, or the first
+// correction of a power of ln rho taken as the same power of rho - 1, is at
+// most this.
+inline constexpr double kSeriesTol = 1e-9;
+
+// The n-th power of ln rho near rho = 1: (ln rho)^n, or d^n with d = rho - 1
+// when the first correction term of (ln rho)^n = d^n (1 - n d/2 + ...),
+// (n/2) d^(n+1), is at most tol.  The test keeps the sign of d and is strict;
+// a NaN selects d^n.
+template <int N>
+double guarded_log_power(double d, double L, double tol) {
+  constexpr double half_n = 0.5 * N;
+  return half_n * ipow<N + 1>(d) > tol ? ipow<N>(L) : ipow<N>(d);
+}
+
+// The same for a ratio rho whose logarithm is taken only where it is used.
+template <int N>
+double guarded_log_power(double rho, double tol);
+
 // A ratio rho of integration limits with its logarithm and the guarded powers
-// of it that M and the moments of sscs read (d = rho - 1; ell, ell1 = ln rho
-// or d; ell2 = (ln rho)^2 or d^2, by the switches of M).
+// l_n of ln rho for n = 1 .. 3 at tolerance tol; power<N>() gives the others.
 struct RatioLogs {
   double rho;
-  double d;
-  double L;
-  double ell;
-  double ell1;
-  double ell2;
+  double d;    // rho - 1
+  double L;    // ln rho
+  double tol;
+  double l1;
+  double l2;
+  double l3;
 
-  explicit RatioLogs(double ratio);
+  explicit RatioLogs(double ratio, double tol = kSeriesTol);
+
+  template <int N>
+  double power() const {
+    return guarded_log_power<N>(d, L, tol);
+  }
 };
 
-// M(rho, k) for the ratio described by logs.
+// M(rho, k) for the ratio described by logs (tolerance kSeriesTol).
 double power_integral(const RatioLogs& logs, double k);
 
 // The factors of sscr that belong to its inner integral, pow(a0, b + 1) and
@@ -76,5 +100,17 @@ double sscr(const SscrInner& inner, double a2, const RatioLogs& a3_over_a2, doub
 // a1_pow = pow(a1, 1 + b) and a3_over_a2 = RatioLogs(a3/a2).
 double sscs(double a0, double a1, double a2, double a3, double b, double c, double a0_pow,
             double a1_pow, const RatioLogs& a3_over_a2);
+
+// --- the integrals of one segment at the cooling kernel's tolerance, 1e-6.
+// With r = x1/x0 of a segment [x0, x1] on which a tabulated curve goes as
+// x^-s, and logs = RatioLogs(r, kSegmentTol):
+//
+//   P0(r, s) = int_1^r x^-s dx        = (1 - r^(1-s))/(s-1),
+//   P1(r, s) = int_1^r x^-s ln x dx   = (1 - r^(1-s)(1 + (s-1) ln r))/(s-1)^2.
+//
+// P0 is M(r, 1 - s) with a looser switch and its own order of operations.
+inline constexpr double kSegmentTol = 1e-6;
+double segment_p0(const RatioLogs& logs, double s);
+double segment_p1(const RatioLogs& logs, double s);
 
 }  // namespace ostrel::pwl_integ
