@@ -1,5 +1,5 @@
-// Module entry: the module definition, the table of the twelve functions and
-// their registration.  PyInit_ostrel is the module's only exported symbol.
+// Module entry: the module definition and the registration of the functions
+// of the function table.  PyInit_ostrel is the module's only exported symbol.
 
 #include <atomic>
 
@@ -9,44 +9,6 @@
 namespace ostrel::python {
 
 namespace {
-
-// The wrappers with keywords have the fast-call signature; the method record
-// stores every entry point as a PyCFunction.
-template <class Function>
-PyCFunction entry(Function* function) {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
-}
-
-constexpr int kWithKeywords = METH_FASTCALL | METH_KEYWORDS;
-
-// Each docstring opens with the text signature "name(params)\n--\n\n", from
-// which the interpreter derives __text_signature__; the rest is __doc__.
-PyMethodDef methods[] = {
-    {"get_c", entry(get_c), METH_NOARGS,
-     "get_c()\n--\n\nExample retrieving constant from constants file can be improved by using "
-     "macros"},
-    {"gofb", entry(gofb), kWithKeywords, "gofb(arg)\n--\n\nfunctions from srtoolkit"},
-    {"bofg", entry(bofg), kWithKeywords, "bofg(arg)\n--\n\n"},
-    {"eq_59_park1995", entry(eq_59_park1995), kWithKeywords,
-     "eq_59_park1995(t, g)\n--\n\nfunctions from distribs"},
-    {"fp_findif_difu", entry(fp_findif_difu), kWithKeywords,
-     "fp_findif_difu(dt_in, gamma_bins, nin, gdot_in, din, qin, tesc_in, tlc, "
-     "check_params=None)\n--\n\n"},
-    {"syn_emissivity_full", entry(syn_emissivity_full), kWithKeywords,
-     "syn_emissivity_full(freqs, gamma_bins, n_distrib, b_field, with_abs)\n--\n\n"},
-    {"rad_trans_blob", entry(rad_trans_blob), kWithKeywords,
-     "rad_trans_blob(blob_radius, j_nu, a_nu)\n--\n\n"},
-    {"ic_iso_powlaw_full", entry(ic_iso_powlaw_full), kWithKeywords,
-     "ic_iso_powlaw_full(freqs, inu, g, n)\n--\n\n"},
-    {"rad_cool_pwl", entry(rad_cool_pwl), kWithKeywords,
-     "rad_cool_pwl(gg, freqs, uu, with_kn)\n--\n\n"},
-    {"rad_cool_mono", entry(rad_cool_mono), kWithKeywords,
-     "rad_cool_mono(gg, nu0, u0, with_kn)\n--\n\n"},
-    {"ic_iso_monochrome_full", entry(ic_iso_monochrome_full), kWithKeywords,
-     "ic_iso_monochrome_full(freqs, uext, nuext, n, g)\n--\n\n"},
-    {"rad_trans_slab", entry(rad_trans_slab), kWithKeywords,
-     "rad_trans_slab(blob_radius, j_nu, a_nu)\n--\n\n"},
-};
 
 // Module API version of CPython 3.12.
 constexpr int kModuleApiVersion = 1013;
@@ -104,7 +66,7 @@ bool register_function(PyObject* module, PyMethodDef& method) {
 }
 
 bool register_functions(PyObject* module) {
-  for (PyMethodDef& method : methods) {
+  for (PyMethodDef& method : method_records()) {
     if (!register_function(module, method)) return false;
   }
   return true;

@@ -1,4 +1,4 @@
-// Calls the three vector-level entry points of an installed ostrel and checks
+// Calls functions of the C++ interface of an installed ostrel and checks
 // a property of each result; exits non-zero on failure.
 #include <ostrel.hpp>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 int main() {
+  using ostrel::Vec;
   std::vector<double> gamma, n, q, gdot, diff;
   for (int i = 0; i < 64; ++i) {
     const double g = std::pow(10.0, 0.5 + 4.0 * i / 63.0);
@@ -16,12 +17,12 @@ int main() {
     gdot.push_back(0.0);
     diff.push_back(1e-3 * g * g);
   }
-  const auto evolved = ostrel::fp_findif_difu(gamma, n, gdot, diff, q, 1.0, 1e200, 1.0, std::nullopt);
+  const auto evolved = ostrel::fp_findif_difu(1.0, gamma, n, gdot, diff, q, 1e200, 1.0);
 
   std::vector<double> freqs;
   for (int k = 0; k < 16; ++k) freqs.push_back(std::pow(10.0, 9.0 + 0.5 * k));
-  const auto [j_nu, a_nu] = ostrel::syn_emissivity_full(freqs, gamma, evolved, true, 1.0);
-  const auto j_ic = ostrel::ic_iso_monochrome_full(freqs, evolved, gamma, 1e-2, 1e10);
+  const auto [j_nu, a_nu] = ostrel::syn_emissivity_full(freqs, gamma, evolved, 1.0, true);
+  const auto j_ic = ostrel::ic_iso_monochrome_full(freqs, 1e-2, 1e10, evolved, gamma);
 
   bool ok = evolved.size() == gamma.size() && j_nu.size() == freqs.size() &&
             a_nu.size() == freqs.size() && j_ic.size() == freqs.size();
@@ -30,7 +31,7 @@ int main() {
   }
   ok = ok && j_nu[4] > 0.0;
   try {
-    ostrel::fp_findif_difu({1.0}, {1.0}, {0.0}, {1.0}, {0.0}, 1.0, 1.0, 1.0, true);
+    ostrel::fp_findif_difu(1.0, Vec{1.0}, Vec{1.0}, Vec{0.0}, Vec{1.0}, Vec{0.0}, 1.0, 1.0, true);
     ok = false;  // a one-point grid must fail
   } catch (const ostrel::FatalError&) {
   }
