@@ -1,8 +1,11 @@
 """Shared inputs for the Python tests of ostrel."""
 
+import ast
+import inspect
 import json
 import math
 import os
+import pathlib
 import subprocess
 import sys
 
@@ -10,22 +13,40 @@ import pytest
 
 import ostrel
 
-# The twelve functions in registration order with their parameter names.
-SIGNATURES = {
-    "get_c": (),
-    "gofb": ("arg",),
-    "bofg": ("arg",),
-    "eq_59_park1995": ("t", "g"),
-    "fp_findif_difu": ("dt_in", "gamma_bins", "nin", "gdot_in", "din", "qin", "tesc_in", "tlc",
-                       "check_params"),
-    "syn_emissivity_full": ("freqs", "gamma_bins", "n_distrib", "b_field", "with_abs"),
-    "rad_trans_blob": ("blob_radius", "j_nu", "a_nu"),
-    "ic_iso_powlaw_full": ("freqs", "inu", "g", "n"),
-    "rad_cool_pwl": ("gg", "freqs", "uu", "with_kn"),
-    "rad_cool_mono": ("gg", "nu0", "u0", "with_kn"),
-    "ic_iso_monochrome_full": ("freqs", "uext", "nuext", "n", "g"),
-    "rad_trans_slab": ("blob_radius", "j_nu", "a_nu"),
-}
+# The functions in registration order with their parameter names, as the
+# module reports them (the function table's text signatures).
+SIGNATURES = {name: tuple(inspect.signature(getattr(ostrel, name)).parameters)
+              for name in ostrel.__all__}
+
+STUB_PATH = pathlib.Path(__file__).resolve().parents[2] / "src" / "python" / "ostrel.pyi"
+
+# How the stubs annotate each kind of parameter.
+_STUB_KINDS = {"_Float": "float", "_Vector": "vector", "bool": "flag",
+               "bool | None": "optional_flag"}
+
+
+def stub_declarations():
+    """(__all__, {name: ((param, kind, default), ...)}) as ostrel.pyi declares
+    them; a function overloaded on a float and a vector has the kind
+    "float_or_vector"."""
+    tree = ast.parse(STUB_PATH.read_text())
+    all_names, params = None, {}
+    for node in tree.body:
+        if isinstance(node, ast.Assign) and node.targets[0].id == "__all__":
+            all_names = [element.value for element in node.value.elts]
+        if not isinstance(node, ast.FunctionDef):
+            continue
+        args = node.args.args
+        defaults = [None] * (len(args) - len(node.args.defaults)) + [
+            ast.unparse(d) for d in node.args.defaults]
+        declared = tuple((a.arg, _STUB_KINDS[ast.unparse(a.annotation)], default)
+                         for a, default in zip(args, defaults))
+        if node.name in params:  # the second overload: float and vector
+            declared = tuple((name, "float_or_vector", default)
+                             for name, _, default in declared)
+        params[node.name] = declared
+    return all_names, params
+
 
 _GAMMA = [10.0 ** (0.25 * k) for k in range(1, 17)]  # 1.8 .. 1e4
 _POWER_LAW = [1e-3 * g ** -2.2 for g in _GAMMA]

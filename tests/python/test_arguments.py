@@ -12,7 +12,7 @@ import sys
 import pytest
 
 import ostrel
-from conftest import VALID_CALLS
+from conftest import VALID_CALLS, stub_declarations
 
 
 def as_vector(obj):
@@ -120,25 +120,17 @@ class TestConversionOrder:
                           freqs="f")
 
     @pytest.mark.parametrize("name, position, param, kind", [
-        ("syn_emissivity_full", 3, "b_field", "float"),
-        ("syn_emissivity_full", 4, "with_abs", "flag"),
-        ("rad_cool_pwl", 2, "uu", "vector"),
-        ("rad_cool_pwl", 3, "with_kn", "flag"),
-        ("rad_cool_mono", 1, "nu0", "float"),
-        ("rad_cool_mono", 3, "with_kn", "flag"),
-        ("ic_iso_powlaw_full", 1, "inu", "vector"),
-        ("ic_iso_monochrome_full", 2, "nuext", "float"),
-        ("fp_findif_difu", 0, "dt_in", "float"),
-        ("fp_findif_difu", 5, "qin", "vector"),
-        ("fp_findif_difu", 8, "check_params", "flag"),
-        ("rad_trans_slab", 2, "a_nu", "vector"),
+        (name, position, param, kind)
+        for name, declared in stub_declarations()[1].items() if name in VALID_CALLS
+        for position, (param, kind, _) in enumerate(declared) if kind != "float_or_vector"
     ])
     def test_each_parameter_has_its_kind_and_name(self, name, position, param, kind):
         args = list(VALID_CALLS[name])
         args[position] = "x"
         message = {"float": "must be real number, not str",
                    "vector": "Can't extract `str` to `Vec`",
-                   "flag": "'str' object cannot be converted to 'PyBool'"}[kind]
+                   "flag": "'str' object cannot be converted to 'PyBool'",
+                   "optional_flag": "'str' object cannot be converted to 'PyBool'"}[kind]
         raises_type_error(f"argument '{param}': {message}", getattr(ostrel, name), *args)
 
 

@@ -35,6 +35,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import ostrel
+from conftest import stub_declarations
 
 try:
     import numpy as np
@@ -57,26 +58,10 @@ WATCHDOG_SECONDS = 60
 
 NAN, INF = math.nan, math.inf
 
-SIGNATURES = {
-    "get_c": (),
-    "gofb": (("arg", "float_or_vector"),),
-    "bofg": (("arg", "float_or_vector"),),
-    "eq_59_park1995": (("t", "float"), ("g", "vector")),
-    "fp_findif_difu": (("dt_in", "float"), ("gamma_bins", "vector"), ("nin", "vector"),
-                       ("gdot_in", "vector"), ("din", "vector"), ("qin", "vector"),
-                       ("tesc_in", "float"), ("tlc", "float"), ("check_params", "optional_flag")),
-    "syn_emissivity_full": (("freqs", "vector"), ("gamma_bins", "vector"),
-                            ("n_distrib", "vector"), ("b_field", "float"), ("with_abs", "flag")),
-    "rad_trans_blob": (("blob_radius", "float"), ("j_nu", "vector"), ("a_nu", "vector")),
-    "ic_iso_powlaw_full": (("freqs", "vector"), ("inu", "vector"), ("g", "vector"),
-                           ("n", "vector")),
-    "rad_cool_pwl": (("gg", "vector"), ("freqs", "vector"), ("uu", "vector"),
-                     ("with_kn", "flag")),
-    "rad_cool_mono": (("gg", "vector"), ("nu0", "float"), ("u0", "float"), ("with_kn", "flag")),
-    "ic_iso_monochrome_full": (("freqs", "vector"), ("uext", "float"), ("nuext", "float"),
-                               ("n", "vector"), ("g", "vector")),
-    "rad_trans_slab": (("blob_radius", "float"), ("j_nu", "vector"), ("a_nu", "vector")),
-}
+# Parameter names and kinds of every function, as the stubs declare them (a
+# C++ test holds the stubs to the module's function table).
+SIGNATURES = {name: tuple((param, kind) for param, kind, _ in declared)
+              for name, declared in stub_declarations()[1].items()}
 FUNCTIONS = list(SIGNATURES)
 
 # Longest vector per argument.  The cost of the Romberg kernels grows with

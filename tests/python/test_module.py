@@ -8,14 +8,16 @@ import types
 import pytest
 
 import ostrel
-from conftest import SIGNATURES, VALID_CALLS, outcome
+from conftest import SIGNATURES, VALID_CALLS, outcome, stub_declarations
 
 NAMES = list(SIGNATURES)
+STUB_ALL, STUB_PARAMS = stub_declarations()
 
 
 class TestRegistry:
     def test_all_lists_the_functions_in_registration_order(self):
-        assert ostrel.__all__ == NAMES
+        assert ostrel.__all__ == STUB_ALL
+        assert set(STUB_PARAMS) == set(NAMES)
         assert set(NAMES) <= set(dir(ostrel))
 
     @pytest.mark.parametrize("name", NAMES)
@@ -27,10 +29,9 @@ class TestRegistry:
         assert function.__self__ is ostrel
 
     @pytest.mark.parametrize("name", NAMES)
-    def test_text_signature_lists_the_parameters(self, name):
-        params = list(SIGNATURES[name])
-        if name == "fp_findif_difu":
-            params[-1] += "=None"
+    def test_text_signature_is_the_stubs(self, name):
+        params = [param + ("" if default is None else "=" + default)
+                  for param, _, default in STUB_PARAMS[name]]
         assert getattr(ostrel, name).__text_signature__ == "(" + ", ".join(params) + ")"
 
     def test_docstrings(self):
