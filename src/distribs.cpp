@@ -34,9 +34,6 @@ namespace ostrel::distribs {
 
 namespace {
 
-constexpr const char* kBadInput =
-    "FP_FinDif_difu: at least one input parameter is not correctly defined";
-
 // Escape times outside (1e-100, 1e100) are sentinels (no escape, or
 // immediate escape) and are used as given, not rescaled by tlc.
 constexpr double kEscapeSentinelLow = 1e-100;
@@ -127,7 +124,7 @@ std::vector<double> fp_findif_difu(std::span<const double> gamma_bins, std::span
                                    double tlc, std::optional<bool> check_params) {
   if (check_params.value_or(true) &&
       has_nan_input(gamma_bins, nin, gdot_in, din, qin, dt_in, tesc_in, tlc)) {
-    throw FatalError(kBadInput);
+    throw FatalError(message::kFokkerPlanckInput);
   }
 
   // Rates and times in units of the light-crossing time.
@@ -143,6 +140,10 @@ std::vector<double> fp_findif_difu(std::span<const double> gamma_bins, std::span
   const std::span<const double> g = gamma_bins;
   const std::size_t n = g.size();
   if (n < 2) fail_index_out_of_bounds();
+  // D and G enter element-wise beside the widths of the grid: a shorter vector
+  // fails at its first missing element below, a longer one cannot be combined
+  // with the grid at all.
+  if (d.size() > n) fail_broadcast(d.size(), n);
   std::vector<double> dp(n), dm(n), dmid(n);
   for (std::size_t i = 0; i + 1 < n; ++i) dp[i] = g[i + 1] - g[i];
   dp[n - 1] = dp[n - 2];
@@ -158,6 +159,7 @@ std::vector<double> fp_findif_difu(std::span<const double> gamma_bins, std::span
   cm[0] = 0.25 * at(d, 0);
 
   // Drift B = Gdot + dD/dg / 2 at the edges.
+  if (gdot.size() > n) fail_broadcast(gdot.size(), n);
   std::vector<double> bp(n), bm(n);
   for (std::size_t i = 0; i + 1 < n; ++i) {
     bp[i] = 0.5 * ((at(d, i + 1) - at(d, i)) / dp[i] + (at(gdot, i + 1) + at(gdot, i)));

@@ -21,14 +21,42 @@ class FatalError : public std::runtime_error {
   explicit FatalError(const std::string& message) : std::runtime_error(message) {}
 };
 
-inline constexpr const char* kIndexOutOfBounds = "ndarray: index out of bounds";
+// The texts of the fatal errors, each written once: the kernels throw them
+// and the tests compare with them.
+namespace message {
 
-[[noreturn]] inline void fail_index_out_of_bounds() { throw FatalError(kIndexOutOfBounds); }
+// An element read past the end of a vector.
+inline constexpr char kIndexOutOfBounds[] = "ndarray: index out of bounds";
+// A vector of one length where another length is needed (element-wise
+// arithmetic): "ndarray: could not broadcast array from shape: [3] to: [5]".
+inline std::string broadcast(std::size_t from, std::size_t to) {
+  return "ndarray: could not broadcast array from shape: [" + std::to_string(from) + "] to: [" +
+         std::to_string(to) + "]";
+}
+// An input check of the Fokker-Planck step.
+inline constexpr char kFokkerPlanckInput[] =
+    "FP_FinDif_difu: at least one input parameter is not correctly defined";
+// Zero pivots of the tridiagonal solver, in its first row and in a later one.
+inline constexpr char kTridagStage1[] = "tridag_ser: error at code stage 1";
+inline constexpr char kTridagStage2[] = "tridag_ser: error at code stage 2";
+// Errors of the routines that return a Result (see below): polynomial
+// interpolation through points of different counts or two equal abscissae,
+// Romberg integration that does not converge.
+inline constexpr char kPolintSizes[] = "polint: xa and ya have different sizes";
+inline constexpr char kPolintFailure[] = "polint: calculation failure";
+inline constexpr char kQrombTooManySteps[] = "qromb: too many steps";
+// The fatal error of a Result error: "called `Result::unwrap()` on an `Err`
+// value: \"qromb: too many steps\"".
+inline std::string unwrap(const char* error) {
+  return std::string("called `Result::unwrap()` on an `Err` value: \"") + error + "\"";
+}
 
-// "ndarray: could not broadcast array from shape: [3] to: [5]"
+}  // namespace message
+
+[[noreturn]] inline void fail_index_out_of_bounds() { throw FatalError(message::kIndexOutOfBounds); }
+
 [[noreturn]] inline void fail_broadcast(std::size_t from, std::size_t to) {
-  throw FatalError("ndarray: could not broadcast array from shape: [" + std::to_string(from) +
-                   "] to: [" + std::to_string(to) + "]");
+  throw FatalError(message::broadcast(from, to));
 }
 
 // Checked element read: the index-out-of-range fatal error where the element
@@ -56,8 +84,8 @@ class Result {
     return value_;
   }
 
-  [[noreturn]] static void fail_unwrap(const char* message) {
-    throw FatalError(std::string("called `Result::unwrap()` on an `Err` value: \"") + message + "\"");
+  [[noreturn]] static void fail_unwrap(const char* error) {
+    throw FatalError(message::unwrap(error));
   }
 
  private:

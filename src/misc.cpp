@@ -24,14 +24,14 @@ std::vector<double> tridag_ser(std::span<const double> a, std::span<const double
   std::vector<double> gam(n, 0.0);
 
   double bet = at(b, 0);
-  if (bet == 0.0) throw FatalError("tridag_ser: error at code stage 1");
+  if (bet == 0.0) throw FatalError(message::kTridagStage1);
   u[0] = at(r, 0) / bet;
 
   for (std::size_t j = 1; j < n; ++j) {
     gam[j] = at(c, j - 1) / bet;
     const double a_j = at(a, j - 1);
     bet = b[j] - gam[j] * a_j;
-    if (bet == 0.0) throw FatalError("tridag_ser: error at code stage 2");
+    if (bet == 0.0) throw FatalError(message::kTridagStage2);
     u[j] = (at(r, j) - a_j * u[j - 1]) / bet;
   }
   for (std::size_t j = n; j-- > 1;) {
@@ -85,7 +85,7 @@ class NevilleScratch {
 }  // namespace
 
 Result<Interpolated> polint(std::span<const double> xa, std::span<const double> ya, double x) {
-  if (xa.size() != ya.size()) return Result<Interpolated>::err("polint: xa and ya have different sizes");
+  if (xa.size() != ya.size()) return Result<Interpolated>::err(message::kPolintSizes);
   const std::size_t n = xa.size();
 
   NevilleScratch t(n);
@@ -111,7 +111,7 @@ Result<Interpolated> polint(std::span<const double> xa, std::span<const double> 
       const double hp = t.diff[i + m];
       const double w = t.c[i + 1] - t.d[i];
       double den = ho - hp;
-      if (den == 0.0) return Result<Interpolated>::err("polint: calculation failure");
+      if (den == 0.0) return Result<Interpolated>::err(message::kPolintFailure);
       den = w / den;
       t.d[i] = hp * den;
       t.c[i] = ho * den;
@@ -144,7 +144,6 @@ namespace {
 constexpr int kMaxStages = 20;
 constexpr int kExtrapolationPoints = 5;
 constexpr double kRombergTolerance = 1e-5;
-constexpr const char* kTooManySteps = "qromb: too many steps";
 
 }  // namespace
 
@@ -176,7 +175,7 @@ Result<double> qromb_w2arg(Integrand2 func, double a, double b, double p) {
     // cannot fail instead, since the h are distinct powers of 1/4.  No later
     // stage can therefore return a value, and the loop would end with the
     // same error after up to 2^19 further evaluations of the integrand.
-    if (std::isnan(s[j - 1])) return Result<double>::err(kTooManySteps);
+    if (std::isnan(s[j - 1])) return Result<double>::err(message::kQrombTooManySteps);
 
     if (j >= kExtrapolationPoints) {
       const std::size_t first = static_cast<std::size_t>(j - kExtrapolationPoints);
@@ -187,12 +186,12 @@ Result<double> qromb_w2arg(Integrand2 func, double a, double b, double p) {
       if (std::fabs(ext.value().y) * kRombergTolerance >= std::fabs(ext.value().dy)) {
         return Result<double>::ok(ext.value().y);
       }
-      if (j == kMaxStages) return Result<double>::err(kTooManySteps);
+      if (j == kMaxStages) return Result<double>::err(message::kQrombTooManySteps);
     }
     s[j] = s[j - 1];
     h[j] = 0.25 * h[j - 1];
   }
-  return Result<double>::err(kTooManySteps);  // not reached: stage 20 returns
+  return Result<double>::err(message::kQrombTooManySteps);  // not reached: stage 20 returns
 }
 
 }  // namespace ostrel::misc

@@ -47,7 +47,7 @@ PyObject* panic_exception_type() {
     panic_type = PyErr_NewExceptionWithDoc(kPanicName, kPanicDoc, PyExc_BaseException, nullptr);
     if (panic_type == nullptr) {
       PyErr_Clear();
-      throw FatalError("Failed to initialize new exception type.");
+      throw FatalError(kExceptionTypeFailed);
     }
   }
   return panic_type;
@@ -71,7 +71,7 @@ void raise_panic(const char* message) noexcept {
 
 void fail_python_api() {
   PyErr_Print();
-  throw FatalError("Python API call failed");
+  throw FatalError(kPythonApiFailed);
 }
 
 PyObject* to_python(double value) {

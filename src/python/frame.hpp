@@ -21,6 +21,11 @@
 
 namespace ostrel::python {
 
+// The texts of the fatal errors of the binding itself.
+inline constexpr char kPythonApiFailed[] = "Python API call failed";
+inline constexpr char kExceptionTypeFailed[] = "Failed to initialize new exception type.";
+inline constexpr char kAllAppendFailed[] = "could not append __name__ to __all__";
+
 // An owned (strong) reference, released on every way out of a scope.
 class PyRef {
  public:

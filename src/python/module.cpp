@@ -60,7 +60,7 @@ bool register_function(PyObject* module, PyMethodDef& method) {
   if (!all) return false;
   if (!PyList_Check(all.get()) || PyList_Append(all.get(), name.get()) < 0) {
     PyErr_Clear();
-    throw FatalError("could not append __name__ to __all__");
+    throw FatalError(kAllAppendFailed);
   }
   return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }

@@ -17,9 +17,9 @@ using Vec = std::vector<double>;
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// Written out here rather than taken from error.hpp, so that a changed
-// message is caught.
-inline constexpr char kOutOfBounds[] = "ndarray: index out of bounds";
+// The texts of the fatal errors, as the kernels name them.
+namespace message = ostrel::message;
+inline constexpr const char* kOutOfBounds = message::kIndexOutOfBounds;
 
 // The message of the FatalError that f() throws, or "<no error>" when it
 // returns normally (which then fails any comparison with a message).

@@ -152,8 +152,8 @@ TEST(FpFindifDifu, EscapeSentinelsAreNotRescaled) {
 
 TEST(FpFindifDifu, FailureMessages) {
   const Vec g = {1.0, 2.0, 3.0}, ones(3, 1.0), zero(3, 0.0);
-  const std::string oob = ostrel::kIndexOutOfBounds;
-  const std::string nan_msg = "FP_FinDif_difu: at least one input parameter is not correctly defined";
+  const std::string oob = message::kIndexOutOfBounds;
+  const std::string nan_msg = message::kFokkerPlanckInput;
   EXPECT_EQ(fatal_text([&] { fp_findif_difu(g, ones, zero, ones, Vec{0.0, kNaN, 0.0}, 1, 1, 1, {}); }),
             nan_msg);
   EXPECT_EQ(fatal_text([&] { fp_findif_difu(g, ones, zero, ones, zero, 1, 1, kNaN, true); }), nan_msg);
@@ -168,14 +168,30 @@ TEST(FpFindifDifu, FailureMessages) {
               fp_findif_difu(Vec{1.0, 2.0, 3.0, 3.0}, Vec(4, 1.0), Vec(4, 0.0), Vec(4, 1.0), Vec(4, 0.0), 1,
                              1, 1, {});
             }),
-            "called `Result::unwrap()` on an `Err` value: \"polint: calculation failure\"");
+            message::unwrap(message::kPolintFailure));
   // Two bins, D = 4, dt = tlc = 1: the diagonal is 4 + dt/T and the
   // off-diagonals -2; T = -0.25 zeroes the first pivot, T = -0.5 the second.
   const Vec g2 = {1.0, 2.0}, d2 = {4.0, 4.0}, z2 = {0.0, 0.0}, n2 = {1.0, 1.0};
   EXPECT_EQ(fatal_text([&] { fp_findif_difu(g2, n2, z2, d2, z2, 1, -0.25, 1, {}); }),
-            "tridag_ser: error at code stage 1");
+            message::kTridagStage1);
   EXPECT_EQ(fatal_text([&] { fp_findif_difu(g2, n2, z2, d2, z2, 1, -0.5, 1, {}); }),
-            "tridag_ser: error at code stage 2");
+            message::kTridagStage2);
+}
+
+// Rates of another length than the grid: a shorter one runs out of elements,
+// a longer one cannot be combined with the grid; D is combined first.
+TEST(FpFindifDifu, RatesOfAnotherLengthThanTheGrid) {
+  const Vec g = {1.0, 2.0, 3.0}, ones(3, 1.0), zero(3, 0.0), four(4, 1.0), two(2, 1.0);
+  const auto step = [&](const Vec& gdot, const Vec& d) {
+    return fatal_text([&] { fp_findif_difu(g, ones, gdot, d, zero, 1, 1, 1, {}); });
+  };
+  EXPECT_EQ(step(zero, four), message::broadcast(4, 3));
+  EXPECT_EQ(step(four, ones), message::broadcast(4, 3));
+  EXPECT_EQ(step(four, four), message::broadcast(4, 3));
+  EXPECT_EQ(step(zero, two), message::kIndexOutOfBounds);
+  EXPECT_EQ(step(two, ones), message::kIndexOutOfBounds);
+  EXPECT_EQ(step(two, four), message::broadcast(4, 3));
+  EXPECT_EQ(step(four, two), message::kIndexOutOfBounds);
 }
 
 // ----- eq_59_park1995 -------------------------------------------------------

@@ -48,6 +48,15 @@ def stub_declarations():
     return all_names, params
 
 
+# The texts of the kernels' fatal errors, written once for the Python tests.
+INDEX = "ndarray: index out of bounds"
+BROADCAST = "ndarray: could not broadcast array from shape: "
+UNWRAP = "called `Result::unwrap()` on an `Err` value: "
+POLINT_FAILED = UNWRAP + '"polint: calculation failure"'
+TOO_MANY_STEPS = UNWRAP + '"qromb: too many steps"'
+FP_CHECK = "FP_FinDif_difu: at least one input parameter is not correctly defined"
+TRIDAG = ("tridag_ser: error at code stage 1", "tridag_ser: error at code stage 2")
+
 _GAMMA = [10.0 ** (0.25 * k) for k in range(1, 17)]  # 1.8 .. 1e4
 _POWER_LAW = [1e-3 * g ** -2.2 for g in _GAMMA]
 _FREQS = [10.0 ** k for k in range(8, 20)]

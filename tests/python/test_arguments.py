@@ -12,7 +12,7 @@ import sys
 import pytest
 
 import ostrel
-from conftest import VALID_CALLS, stub_declarations
+from conftest import FP_CHECK, VALID_CALLS, stub_declarations
 
 
 def as_vector(obj):
@@ -321,8 +321,7 @@ class TestFlags:
             with pytest.raises(BaseException) as info:
                 ostrel.fp_findif_difu(*with_nan, **extra)
             assert type(info.value).__name__ == "PanicException"
-            assert info.value.args == (
-                "FP_FinDif_difu: at least one input parameter is not correctly defined",)
+            assert info.value.args == (FP_CHECK,)
         result = ostrel.fp_findif_difu(*with_nan, check_params=False)
         assert type(result) is list and any(math.isnan(x) for x in result)
 

@@ -5,7 +5,7 @@ import math
 import pytest
 
 import ostrel
-from conftest import outputs_per_thread_count
+from conftest import INDEX, TOO_MANY_STEPS, outputs_per_thread_count
 
 C_COOL = 3.2479641514432145e-08
 
@@ -30,13 +30,12 @@ def test_failures_panic_with_their_texts(panic_type):
     for freqs, uu in (([], []), ([1e9, 1e10], [1.0])):
         with pytest.raises(panic_type) as info:
             ostrel.rad_cool_pwl([10.0], freqs, uu, False)
-        assert info.value.args == ("ndarray: index out of bounds",)
+        assert info.value.args == (INDEX,)
     # Equal neighbouring frequencies with equal u leave the index undefined;
     # at b ~ 0.01 its Romberg integration cannot converge.
     with pytest.raises(panic_type) as info:
         ostrel.rad_cool_pwl([1e6], [3.8e11, 3.8e11, 4e11], [1e-12] * 3, True)
-    assert info.value.args == (
-        'called `Result::unwrap()` on an `Err` value: "qromb: too many steps"',)
+    assert info.value.args == (TOO_MANY_STEPS,)
 
 
 _THREAD_PROBE = """

@@ -35,7 +35,8 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import ostrel
-from conftest import stub_declarations
+from conftest import (BROADCAST, FP_CHECK, INDEX, POLINT_FAILED, TOO_MANY_STEPS, TRIDAG,
+                      stub_declarations)
 
 try:
     import numpy as np
@@ -96,13 +97,6 @@ RESULT_LENGTH_FROM = {
 }
 
 # The texts with which each kernel may legitimately fail.
-INDEX = "ndarray: index out of bounds"
-BROADCAST = "ndarray: could not broadcast array from shape: "
-UNWRAP = "called `Result::unwrap()` on an `Err` value: "
-POLINT_FAILED = UNWRAP + '"polint: calculation failure"'
-TOO_MANY_STEPS = UNWRAP + '"qromb: too many steps"'
-FP_CHECK = "FP_FinDif_difu: at least one input parameter is not correctly defined"
-TRIDAG = ("tridag_ser: error at code stage 1", "tridag_ser: error at code stage 2")
 PANIC_TEXTS = {
     "get_c": (),
     "gofb": (),

@@ -3,7 +3,7 @@
 import pytest
 
 import ostrel
-from conftest import outputs_per_thread_count
+from conftest import INDEX, outputs_per_thread_count
 
 GAMMA = [10.0 ** (0.05 * i) for i in range(161)]  # 1 .. 1e8
 
@@ -27,10 +27,10 @@ def test_short_vectors_panic(panic_type):
     n = [g**-2.0 for g in GAMMA]
     with pytest.raises(panic_type) as info:
         ostrel.ic_iso_powlaw_full([1e9, 1e10, 1e11], [1.0, 1.0], GAMMA, n)
-    assert info.value.args == ("ndarray: index out of bounds",)
+    assert info.value.args == (INDEX,)
     with pytest.raises(panic_type) as info:
         ostrel.ic_iso_monochrome_full([1e12], 1.0, 1e9, n[:-1], GAMMA)
-    assert info.value.args == ("ndarray: index out of bounds",)
+    assert info.value.args == (INDEX,)
 
 
 _THREAD_PROBE = """

@@ -17,11 +17,12 @@ import textwrap
 
 import pytest
 
+from conftest import TOO_MANY_STEPS
+
 
 CALL_LIMIT = 5.0        # seconds per call before it counts as hung
 CHILD_TIMEOUT = 240     # seconds for a whole child interpreter
 
-TOO_MANY_STEPS = 'called `Result::unwrap()` on an `Err` value: "qromb: too many steps"'
 KN_FACTOR = 2.61498035745506e-20   # 4K: x = (4K gamma) nu is the Klein-Nishina parameter
 NU_B_PER_GAUSS = 2799248.987233304
 
