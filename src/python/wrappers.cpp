@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "binding.hpp"
 #include "convert.hpp"
 #include "frame.hpp"
 #include "functions.hpp"
