@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "test_hooks.hpp"
+
 namespace ostrel::bessel {
 
 namespace {

@@ -11,13 +11,6 @@ namespace ostrel::bessel {
 // gives 5.9997362794... instead of 6.  A non-finite x1 gives NaN at once.
 double gamma_product(double x1);
 
-// The same product with the number of factors it took.
-struct GammaProduct {
-  double value;
-  double factors;
-};
-GammaProduct gamma_product_with_count(double x1);
-
 // I_nu(z) with Gamma(nu + 1) taken from gamma_product(nu + 1).  A non-finite
 // order gives NaN + NaN i.
 std::complex<double> i_nu(double nu, std::complex<double> z);

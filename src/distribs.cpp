@@ -8,6 +8,7 @@
 #include "constants.hpp"
 #include "error.hpp"
 #include "misc.hpp"
+#include "test_hooks.hpp"
 
 namespace ostrel::distribs {
 

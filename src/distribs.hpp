@@ -22,11 +22,4 @@ std::vector<double> fp_findif_difu(std::span<const double> gamma_bins, std::span
 // [1e-100, 1e200] (NaN becomes 1e-100).
 std::vector<double> eq_59_park1995(double t, std::span<const double> g);
 
-namespace detail {
-// eq_59_park1995 with the Bessel function evaluated by i_nu itself, which
-// recomputes its Gamma product for every element: the same bits, about
-// 10^5 times slower.  For tests and benchmarks.
-std::vector<double> eq_59_park1995_uncached(double t, std::span<const double> g);
-}  // namespace detail
-
 }  // namespace ostrel::distribs

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "bessel.hpp"
+#include "test_hooks.hpp"
 
 namespace {
 

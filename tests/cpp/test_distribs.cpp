@@ -9,6 +9,7 @@
 #include "distribs.hpp"
 #include "error.hpp"
 #include "support.hpp"
+#include "test_hooks.hpp"
 
 namespace {
 
