@@ -18,7 +18,7 @@ PYTHON ?= $(shell for p in python3.13 python3.12 python3 \
      $$p -c 'import sys; sys.exit(0 if sys.version_info >= (3, 12) else 1)' 2>/dev/null; then \
     command -v $$p; break; fi; done)
 
-.PHONY: help venv install demo sweep test test-cpp test-python test-sanitize bench clean gtest
+.PHONY: help venv install demo sweep test test-cpp test-python test-sanitize bench clean gtest reference
 
 help:
 	@echo "make demo    build, install into .venv and run the example models (figure in out/)"
@@ -26,7 +26,7 @@ help:
 	@echo "make test    run the C++ (CTest) and Python (pytest) tests"
 	@echo "make bench   run the benchmarks"
 	@echo "make test-sanitize  run the tests under AddressSanitizer/UBSan and the pool under TSan"
-	@echo "make clean   remove build products and .venv"
+	@echo "make clean   remove build products, outputs, test caches and .venv"
 
 $(VPY):
 	@if [ -z "$(PYTHON)" ]; then \
@@ -61,8 +61,13 @@ test-cpp: gtest $(VPY)
 	$(VENV)/bin/cmake --build $(BUILD_CPP) -j $(JOBS)
 	cd $(BUILD_CPP) && ../../$(VENV)/bin/ctest --output-on-failure -j $(JOBS) --timeout 300
 
-test-python: install
+test-python: install reference
 	$(VPY) -m pytest -q
+
+# The literal reference of the radiation kernels (build/bench), with which the
+# Python tests compare the module's kernels bit for bit.
+reference: $(VPY)
+	$(VPY) -c 'import sys; sys.path.insert(0, "benchmarks"); import bench_speedups as b; b.build_reference()'
 
 test: test-cpp test-python
 
@@ -93,4 +98,4 @@ bench: install
 	$(VPY) benchmarks/run.py
 
 clean:
-	rm -rf build $(VENV) *.egg-info
+	rm -rf build $(VENV) *.egg-info out .pytest_cache .hypothesis

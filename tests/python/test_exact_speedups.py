@@ -2,8 +2,9 @@
 literal reference, bit for bit, on generated inputs.
 
 The reference is the shared library that the speed-up benchmark builds
-(build/bench, by `make bench`); without it these tests are skipped.  The C++
-suite makes the same comparison on its own generated inputs.
+(build/bench; `make test` and `make bench` build it); without it these tests
+are skipped.  The C++ suite makes the same comparison on its own generated
+inputs; this one also takes the module's conversions and worker threads.
 """
 
 import importlib.util
@@ -22,7 +23,7 @@ bench = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(bench)
 
 if not bench.LIBRARY.exists():
-    pytest.skip("literal reference not built (make bench builds it)", allow_module_level=True)
+    pytest.skip("literal reference not built (make reference builds it)", allow_module_level=True)
 
 REF = bench.Reference(bench.LIBRARY)
 

@@ -1,8 +1,8 @@
 """The examples type-check strictly against the module's stubs.
 
 mypy reads the stubs from the source tree (src/python/ostrel.pyi), so a
-change to them is checked without reinstalling; the stubs installed beside
-the module are a copy of that file.
+change to them is checked without reinstalling; the installed stub package
+(ostrel-stubs) is a copy of that file.
 """
 
 from __future__ import annotations
