@@ -90,23 +90,38 @@ def outcome(function, *args, **kwargs):
         return (type(error).__name__, error.args)
 
 
+def run_child(code, threads="2", timeout=240, hang="hang"):
+    """Runs code in a fresh interpreter whose pool has `threads` workers
+    (RAYON_NUM_THREADS; the pool is sized once per process) and returns its
+    (stdout, stderr).  A child that fails, or is still running after `timeout`
+    seconds (reported as a `hang`), fails the test."""
+    env = dict(os.environ, RAYON_NUM_THREADS=threads)
+    env.pop("RAYON_RS_NUM_CPUS", None)
+    try:
+        done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
+                              text=True, timeout=timeout)
+    except subprocess.TimeoutExpired as expired:
+        pytest.fail(f"child interpreter still running after {timeout} s ({hang}); "
+                    f"last output: {(expired.stdout or b'')[-2000:]!r}")
+    assert done.returncode == 0, done.stderr[-4000:]
+    return done.stdout, done.stderr
+
+
 def outputs_per_thread_count(script, thread_counts=("1", "3")):
     """The JSON that script prints, run once in a fresh interpreter per worker
-    count (RAYON_NUM_THREADS); the pool is sized once per process."""
-    outputs = []
-    for threads in thread_counts:
-        env = dict(os.environ, RAYON_NUM_THREADS=threads)
-        run = subprocess.run([sys.executable, "-c", script], env=env, check=True,
-                             capture_output=True, text=True)
-        outputs.append(json.loads(run.stdout))
-    return outputs
+    count."""
+    return [json.loads(run_child(script, threads=threads)[0]) for threads in thread_counts]
 
 
-@pytest.fixture(scope="session")
-def panic_type():
+def panic_exception_type():
     """The PanicException class, as the module raises it."""
     try:
         ostrel.rad_trans_blob(1.0, [1.0], [])
     except BaseException as error:
         return type(error)
     raise AssertionError("reading past the end of a_nu did not fail")
+
+
+@pytest.fixture(scope="session")
+def panic_type():
+    return panic_exception_type()

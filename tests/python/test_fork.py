@@ -8,11 +8,11 @@ deadlocked on a lock held at the fork fails the test instead of blocking.
 """
 
 import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
+
+from conftest import run_child
 
 TIMEOUT = 60
 
@@ -68,16 +68,9 @@ PRELUDE = textwrap.dedent("""
 
 
 def run_scenario(code):
-    env = dict(os.environ, RAYON_NUM_THREADS="2")
-    env.pop("RAYON_RS_NUM_CPUS", None)
-    try:
-        done = subprocess.run([sys.executable, "-c", PRELUDE + textwrap.dedent(code)], env=env,
-                              capture_output=True, text=True, timeout=TIMEOUT)
-    except subprocess.TimeoutExpired as expired:
-        pytest.fail(f"scenario still running after {TIMEOUT} s (deadlock after fork?); "
-                    f"output so far: {(expired.stdout or b'')[-2000:]!r}")
-    assert done.returncode == 0, done.stderr[-4000:]
-    return done.stdout.splitlines()
+    stdout, _ = run_child(PRELUDE + textwrap.dedent(code), timeout=TIMEOUT,
+                          hang="deadlock after fork?")
+    return stdout.splitlines()
 
 
 def test_os_fork_child_computes_the_parents_results():

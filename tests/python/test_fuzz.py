@@ -36,7 +36,7 @@ from hypothesis import strategies as st
 
 import ostrel
 from conftest import (BROADCAST, FP_CHECK, INDEX, POLINT_FAILED, TOO_MANY_STEPS, TRIDAG,
-                      stub_declarations)
+                      panic_exception_type, stub_declarations)
 
 try:
     import numpy as np
@@ -114,15 +114,7 @@ PANIC_TEXTS = {
 PANIC_PREFIXES = {"fp_findif_difu": (BROADCAST,)}
 
 
-def _panic_type():
-    try:
-        ostrel.rad_trans_blob(1.0, [1.0, 2.0], [1.0])
-    except BaseException as error:  # PanicException derives from BaseException
-        return type(error)
-    raise AssertionError("reading past the end of a_nu did not fail")
-
-
-PANIC = _panic_type()
+PANIC = panic_exception_type()
 
 
 # ---------------------------------------------------------------------------

@@ -10,36 +10,17 @@ calls take milliseconds; run with -s to see them).
 """
 
 import json
-import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
-from conftest import TOO_MANY_STEPS
+from conftest import TOO_MANY_STEPS, run_child
 
 
 CALL_LIMIT = 5.0        # seconds per call before it counts as hung
-CHILD_TIMEOUT = 240     # seconds for a whole child interpreter
 
 KN_FACTOR = 2.61498035745506e-20   # 4K: x = (4K gamma) nu is the Klein-Nishina parameter
 NU_B_PER_GAUSS = 2799248.987233304
-
-
-def run_child(code, timeout=CHILD_TIMEOUT, threads="2"):
-    """Runs code in a fresh interpreter; returns (stdout, stderr).  A child
-    that does not finish in time fails the test."""
-    env = dict(os.environ, RAYON_NUM_THREADS=threads)
-    env.pop("RAYON_RS_NUM_CPUS", None)
-    try:
-        done = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True,
-                              text=True, timeout=timeout)
-    except subprocess.TimeoutExpired as expired:
-        pytest.fail(f"child interpreter still running after {timeout} s (hang); "
-                    f"last output: {(expired.stdout or b'')[-2000:]!r}")
-    assert done.returncode == 0, done.stderr[-4000:]
-    return done.stdout, done.stderr
 
 
 # ---------------------------------------------------------------------------
@@ -162,7 +143,7 @@ ADVERSARIAL_CALLS = textwrap.dedent(r"""
 
 
 def test_adversarial_numbers_return_promptly():
-    stdout, _ = run_child(ADVERSARIAL_CALLS)
+    stdout, _ = run_child(ADVERSARIAL_CALLS, timeout=240)
     calls = [json.loads(line) for line in stdout.splitlines() if line.startswith("[")]
     assert len(calls) > 500
     slowest = {}
