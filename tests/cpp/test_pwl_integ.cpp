@@ -80,6 +80,33 @@ TEST(PowerIntegral, AgreesWithQuadratureOnBothSidesOfEverySwitch) {
   }
 }
 
+// ----- P0 and P1 at the cooling tolerance ------------------------------------
+
+TEST(SegmentIntegrals, AgreeWithQuadratureOnBothSidesOfEverySwitch) {
+  using ostrel::pwl_integ::RatioLogs;
+  using ostrel::pwl_integ::kSegmentTol;
+  // (r, s) on each side of the P0 switch (s-1)^2 ln^3 r = 6e-6, of the P1
+  // switch (s-1)^2 ln^4 r / 8 = 1e-6 and of the d-for-ln r guards of the
+  // first and second powers (d ~ 1.41e-3 and d = 1e-2), plus ordinary values.
+  const double cases[][2] = {
+      {std::exp(0.017), 2.0},  {std::exp(0.019), 2.0},  {std::exp(0.05), 2.0},
+      {std::exp(0.056), 2.0},  {1.0 + 1.3e-3, 3.0},     {1.0 + 1.5e-3, 3.0},
+      {1.0 + 0.009, 1.5},      {1.0 + 0.011, 1.5},      {30.0, 2.7},
+      {30.0, -1.0},            {1e3, 1.0},              {4.0, 9.0}};
+  for (const auto& cs : cases) {
+    const double r = cs[0];
+    const double s = cs[1];
+    const RatioLogs logs(r, kSegmentTol);
+    const double p0 = log_moment_quad(r, -s, 0);
+    const double p1 = log_moment_quad(r, -s, 1);
+    // Dropped terms and guards are at most ~1e-6 in absolute value.
+    EXPECT_NEAR(ostrel::pwl_integ::segment_p0(logs, s), p0, 3e-6 + 1e-12 * std::fabs(p0))
+        << "r=" << r << " s=" << s;
+    EXPECT_NEAR(ostrel::pwl_integ::segment_p1(logs, s), p1, 3e-6 + 1e-12 * std::fabs(p1))
+        << "r=" << r << " s=" << s;
+  }
+}
+
 // ----- sscr ----------------------------------------------------------------
 
 TEST(Sscr, IsTheProductOfTwoPowerIntegrals) {
