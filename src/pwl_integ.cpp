@@ -34,16 +34,6 @@ constexpr double kPowerSeriesSwitch = 6.000000000000001e-9;
 
 }  // namespace
 
-template <int N>
-double guarded_log_power(double rho, double tol) {
-  const double d = rho - 1.0;
-  constexpr double half_n = 0.5 * N;
-  return half_n * ipow<N + 1>(d) > tol ? ipow<N>(std::log(rho)) : ipow<N>(d);
-}
-template double guarded_log_power<1>(double, double);
-template double guarded_log_power<2>(double, double);
-template double guarded_log_power<3>(double, double);
-
 RatioLogs::RatioLogs(double ratio, double tolerance)
     : rho(ratio),
       d(ratio - 1.0),

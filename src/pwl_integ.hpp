@@ -3,6 +3,8 @@
 // kernels that treat a tabulated curve as a power law between grid points.
 #pragma once
 
+#include <cmath>
+
 namespace ostrel::pwl_integ {
 
 // x^N as the left-to-right product x*x*...*x (N >= 1).  The series switches
@@ -39,9 +41,7 @@ double sscr(double a0, double a1, double a2, double a3, double b, double c);
 // integral a2..a3 of x^c (integral a0 x..a1 of y^b dy) dx.
 double sscs(double a0, double a1, double a2, double a3, double b, double c);
 
-// --- the same integrals in parts, for callers that evaluate many of them with
-// shared limits or indices.  Each part does exactly the operations the
-// whole function does, so the results are the same bits.
+// --- logarithms of a ratio of limits near 1 ---------------------------------
 
 // Tolerance of the series of M, sscr and sscs: a dropped term, or the first
 // correction of a power of ln rho taken as the same power of rho - 1, is at
@@ -60,7 +60,11 @@ double guarded_log_power(double d, double L, double tol) {
 
 // The same for a ratio rho whose logarithm is taken only where it is used.
 template <int N>
-double guarded_log_power(double rho, double tol);
+double guarded_log_power(double rho, double tol) {
+  const double d = rho - 1.0;
+  constexpr double half_n = 0.5 * N;
+  return half_n * ipow<N + 1>(d) > tol ? ipow<N>(std::log(rho)) : ipow<N>(d);
+}
 
 // A ratio rho of integration limits with its logarithm and the guarded powers
 // l_n of ln rho for n = 1 .. 3 at tolerance tol; power<N>() gives the others.
@@ -73,13 +77,17 @@ struct RatioLogs {
   double l2;
   double l3;
 
-  explicit RatioLogs(double ratio, double tol = kSeriesTol);
+  explicit RatioLogs(double ratio, double tolerance = kSeriesTol);
 
   template <int N>
   double power() const {
     return guarded_log_power<N>(d, L, tol);
   }
 };
+
+// --- the same integrals in parts, for callers that evaluate many of them with
+// shared limits or indices.  Each part does exactly the operations the
+// whole function does, so the results are the same bits.
 
 // M(rho, k) for the ratio described by logs (tolerance kSeriesTol).
 double power_integral(const RatioLogs& logs, double k);

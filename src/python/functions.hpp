@@ -126,8 +126,6 @@ inline constexpr const auto& kFunction = std::get<I>(kFunctions);
 
 namespace detail {
 
-constexpr std::size_t length(const char* s) { return std::string_view(s).size(); }
-
 // Writes "name(a, b, c=None)\n--\n\n<doc>" to out (if not null) and returns its
 // length.
 template <class F>
