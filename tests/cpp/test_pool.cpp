@@ -1,4 +1,5 @@
 #include "pool.hpp"
+#include "processors.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -16,43 +17,43 @@
 #include "error.hpp"
 
 namespace pool = ostrel::pool;
-namespace detail = ostrel::pool::detail;
+namespace processors = ostrel::processors;
 using std::chrono::milliseconds;
 
 namespace {
 
 TEST(PoolSizing, UnsignedParsingIsStrict) {
-  EXPECT_EQ(detail::parse_unsigned("0"), 0u);
-  EXPECT_EQ(detail::parse_unsigned("007"), 7u);
-  EXPECT_EQ(detail::parse_unsigned("18446744073709551615"), 18446744073709551615u);
+  EXPECT_EQ(processors::parse_unsigned("0"), 0u);
+  EXPECT_EQ(processors::parse_unsigned("007"), 7u);
+  EXPECT_EQ(processors::parse_unsigned("18446744073709551615"), 18446744073709551615u);
   for (const char* bad : {"", "+1", "-1", " 1", "1 ", "1a", "0x2", "18446744073709551616"}) {
-    EXPECT_FALSE(detail::parse_unsigned(bad).has_value()) << '"' << bad << '"';
+    EXPECT_FALSE(processors::parse_unsigned(bad).has_value()) << '"' << bad << '"';
   }
 }
 
 TEST(PoolSizing, EnvironmentPrecedence) {
   // RAYON_NUM_THREADS first; 0 means the processor count even when the
   // second variable is set; an invalid value lets the second decide.
-  EXPECT_EQ(detail::decide_num_threads("3", "5", 4), 3u);
-  EXPECT_EQ(detail::decide_num_threads("0", "5", 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads("x", "5", 4), 5u);
-  EXPECT_EQ(detail::decide_num_threads("", "5", 4), 5u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, "5", 4), 5u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, "0", 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, "-2", 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, nullptr, 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads("0", nullptr, 0), 1u);
+  EXPECT_EQ(processors::decide_num_threads("3", "5", 4), 3u);
+  EXPECT_EQ(processors::decide_num_threads("0", "5", 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads("x", "5", 4), 5u);
+  EXPECT_EQ(processors::decide_num_threads("", "5", 4), 5u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, "5", 4), 5u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, "0", 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, "-2", 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, nullptr, 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads("0", nullptr, 0), 1u);
 }
 
 TEST(PoolSizing, CgroupQuotas) {
-  EXPECT_FALSE(detail::cpus_from_cpu_max("max 100000\n").has_value());
-  EXPECT_EQ(detail::cpus_from_cpu_max("200000 100000\n"), 2u);
-  EXPECT_EQ(detail::cpus_from_cpu_max("150000 100000\n"), 2u);
-  EXPECT_EQ(detail::cpus_from_cpu_max("5000 100000"), 1u);
-  EXPECT_FALSE(detail::cpus_from_cpu_max("").has_value());
-  EXPECT_FALSE(detail::cpus_from_cpu_max("0 100000").has_value());
-  EXPECT_FALSE(detail::cpus_from_cfs("-1\n", "100000\n").has_value());
-  EXPECT_EQ(detail::cpus_from_cfs("250000\n", "100000\n"), 3u);
+  EXPECT_FALSE(processors::cpus_from_cpu_max("max 100000\n").has_value());
+  EXPECT_EQ(processors::cpus_from_cpu_max("200000 100000\n"), 2u);
+  EXPECT_EQ(processors::cpus_from_cpu_max("150000 100000\n"), 2u);
+  EXPECT_EQ(processors::cpus_from_cpu_max("5000 100000"), 1u);
+  EXPECT_FALSE(processors::cpus_from_cpu_max("").has_value());
+  EXPECT_FALSE(processors::cpus_from_cpu_max("0 100000").has_value());
+  EXPECT_FALSE(processors::cpus_from_cfs("-1\n", "100000\n").has_value());
+  EXPECT_EQ(processors::cpus_from_cfs("250000\n", "100000\n"), 3u);
 }
 
 TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
@@ -63,11 +64,11 @@ TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
       "32 31 0:29 / /sys/fs/cgroup/cpu rw,relatime - cgroup cgroup rw,cpu\n"
       "33 31 0:30 / /sys/fs/cgroup/cpuacct rw,relatime - cgroup cgroup rw,cpuacct\n"
       "41 31 0:38 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n";
-  auto v1 = detail::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, false);
+  auto v1 = processors::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, false);
   ASSERT_TRUE(v1.has_value());
   EXPECT_EQ(v1->mount, "/sys/fs/cgroup/cpu");
   EXPECT_EQ(v1->dir, "/sys/fs/cgroup/cpu/job/7");
-  auto v2 = detail::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, true);
+  auto v2 = processors::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, true);
   ASSERT_TRUE(v2.has_value());
   EXPECT_EQ(v2->dir, "/sys/fs/cgroup/unified");
 
@@ -75,7 +76,7 @@ TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
   const char* container_cgroup = "0::/docker/abc\n";
   const char* container_mounts =
       "40 30 0:38 /docker/abc /sys/fs/cgroup ro,nosuid shared:9 - cgroup2 cgroup2 rw\n";
-  auto inner = detail::cgroup_cpu_dir(container_cgroup, container_mounts, true);
+  auto inner = processors::cgroup_cpu_dir(container_cgroup, container_mounts, true);
   ASSERT_TRUE(inner.has_value());
   EXPECT_EQ(inner->dir, "/sys/fs/cgroup");
 }
