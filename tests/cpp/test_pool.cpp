@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -155,6 +156,111 @@ TEST(PoolMap, NestedMapRunsInline) {
     return s;
   });
   for (std::size_t k = 0; k < 16; ++k) EXPECT_EQ(sums[k], k * (k + 1) / 2);
+}
+
+// ---------------------------------------------------------------------------
+// Hand-off between the caller and the helpers.  Each test asks for three
+// threads (ctest runs every test in a process of its own, so the request is
+// read when the pool is made), which gives two helpers that steal from each
+// other as well as from the caller.
+
+std::size_t width_with_helpers() {
+  setenv("RAYON_NUM_THREADS", "3", 0);
+  return pool::current_num_threads();
+}
+
+TEST(PoolHandOff, EveryMapCompleteWhetherHelpersSpinOrPark) {
+  width_with_helpers();
+  // Pauses before a map: none (helpers spinning), within their spin, and long
+  // enough for them to have parked; sizes from a single index up.
+  const std::size_t sizes[] = {1, 2, 3, 17, 64, 700};
+  const int pauses_us[] = {0, 0, 20, 150, 1500, 4000};
+  for (int round = 0; round < 216; ++round) {
+    const std::size_t n = sizes[round % 6];
+    std::this_thread::sleep_for(std::chrono::microseconds(pauses_us[(round / 6) % 6]));
+    std::vector<std::atomic<int>> seen(n);
+    const bool slow = round % 36 >= 18;  // worth waking parked helpers
+    pool::parallel_for(n, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t k = begin; k < end; ++k) {
+        seen[k].fetch_add(1);
+        if (slow) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+    for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(seen[k].load(), 1) << "round " << round << " k " << k;
+  }
+}
+
+TEST(PoolHandOff, ParkedHelpersAreWokenForALongMap) {
+  if (width_with_helpers() < 2) GTEST_SKIP() << "needs helpers";
+  // A wake-up that is lost leaves the caller to do the whole map alone.
+  for (int trial = 0; trial < 3; ++trial) {
+    std::this_thread::sleep_for(milliseconds(20));  // the helpers park
+    std::vector<std::thread::id> who(40);
+    pool::parallel_for(who.size(), [&](std::size_t begin, std::size_t end) {
+      for (std::size_t k = begin; k < end; ++k) {
+        who[k] = std::this_thread::get_id();
+        std::this_thread::sleep_for(milliseconds(1));
+      }
+    });
+    const auto helped = std::count_if(who.begin(), who.end(),
+                                      [&](std::thread::id id) { return id != who[0]; });
+    EXPECT_GT(helped, 0) << "trial " << trial;
+  }
+}
+
+TEST(PoolHandOff, FailureOfTheCallersOwnIndexWaitsForTheHelpers) {
+  if (width_with_helpers() < 2) GTEST_SKIP() << "needs helpers";
+  // Index 0 is the caller's first; it fails while the helpers are inside
+  // indices of their own, which must have ended before parallel_for returns.
+  std::atomic<bool> returned{false};
+  std::atomic<int> after_return{0};
+  for (int trial = 0; trial < 3; ++trial) {
+    EXPECT_THROW(pool::parallel_for(64,
+                                    [&](std::size_t begin, std::size_t end) {
+                                      for (std::size_t k = begin; k < end; ++k) {
+                                        std::this_thread::sleep_for(milliseconds(k == 0 ? 2 : 4));
+                                        if (k == 0) throw ostrel::FatalError("first index");
+                                        if (returned) after_return.fetch_add(1);
+                                      }
+                                    }),
+                 ostrel::FatalError);
+    returned = true;
+    std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(after_return.load(), 0);
+    returned = false;
+  }
+}
+
+TEST(PoolHandOff, CallersOnSeveralThreads) {
+  width_with_helpers();
+  // Threads of a task scheduler calling kernels at once: each gets its own
+  // results and its own failures, whether its maps use the helpers or run on
+  // the calling thread.
+  constexpr int kCallers = 4;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < kCallers; ++t) {
+    callers.emplace_back([t, &wrong] {
+      for (int round = 0; round < 300; ++round) {
+        const std::size_t n = 1 + static_cast<std::size_t>(round * 7 + t * 13) % 97;
+        const bool fail = round % 25 == t;
+        try {
+          auto v = pool::parallel_map<std::size_t>(n, [&](std::size_t k) {
+            if (fail && k == n / 2) throw ostrel::FatalError("caller " + std::to_string(t));
+            return k * static_cast<std::size_t>(t + 1);
+          });
+          if (fail) wrong.fetch_add(1);
+          for (std::size_t k = 0; k < n; ++k) {
+            if (v[k] != k * static_cast<std::size_t>(t + 1)) wrong.fetch_add(1);
+          }
+        } catch (const ostrel::FatalError& e) {
+          if (!fail || e.what() != "caller " + std::to_string(t)) wrong.fetch_add(1);
+        }
+      }
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // ---------------------------------------------------------------------------
