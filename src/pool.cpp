@@ -7,8 +7,8 @@
 // the map is worth it) one notification.
 //
 // Scheduling.  A map over [0, n) starts as one piece, owned by the caller.
-// Each thread claims the indices of its own piece one at a time, from the
-// bottom, so a piece is always evaluated in increasing index order.  A thread
+// Each thread claims the indices of its own piece from the bottom, in runs
+// (below), so a piece is always evaluated in increasing index order.  A thread
 // whose piece is empty takes the upper half of the unstarted indices of the
 // piece that has most of them (a single index if that is all it has left),
 // and its piece can be halved again in turn.  While all threads are busy the
@@ -21,11 +21,16 @@
 //
 // Bookkeeping without locks.  A piece is one 64-bit word holding its next
 // unstarted index and its end (32 bits each, relative to the start of the
-// map); claiming an index and stealing half a piece are compare-and-swaps on
-// that word, so each index is handed out exactly once, and a claim costs a few
-// nanoseconds: maps of cheap indices (a cooling rate of a few tens of ns) are
-// not slowed down by their own bookkeeping.  Maps of more than 2^32 - 1
-// indices run as several consecutive maps.
+// map); claiming indices and stealing half a piece are compare-and-swaps on
+// that word, so each index is handed out exactly once.  Maps of more than
+// 2^32 - 1 indices run as several consecutive maps.
+//
+// Runs.  A thread claims one index at first and doubles the run while a run
+// takes less than kRunTime, halving it when one takes much longer: expensive
+// indices (Romberg integrations, micro- to milliseconds) are claimed one at a
+// time and stay available to thieves, while cheap ones (a cooling rate, a few
+// to tens of ns) are claimed hundreds at once, so that neither the claim nor
+// the clock read after each run costs more than a few per cent.
 //
 // A map's life.  The caller fills the pieces and publishes the map by bumping
 // the pool's state word (2 x generation + 1 while the map is open).  A
@@ -42,7 +47,8 @@
 // find it awake; then it parks on a condition variable.  The caller wakes
 // parked helpers only when the map is worth the wake-up: after 1, 2, 4, ...
 // of its own indices it estimates the time its remaining indices will take
-// from the time so far, and notifies once that estimate exceeds kWakeWorth.
+// from the time so far (once that time is long enough to go by), and
+// notifies once that estimate exceeds kWakeWorth.
 // A map of a few microseconds is thus done by the caller alone while a woken
 // helper would still be on its way.  The caller waits for the helpers' last
 // indices the same way, spinning briefly, then parking.  Every park is
@@ -50,9 +56,8 @@
 // checked under the park mutex, and every notifier writes its own word before
 // reading that announcement, so no wake-up is lost.
 //
-// Wait hook.  The caller runs it about every 5 ms: between its own indices
-// (timed with the coarse monotonic clock, a few ns to read) and every 5 ms
-// while it is parked.
+// Wait hook.  The caller runs it about every 5 ms: between its own runs of
+// indices, and every 5 ms while it is parked.
 //
 // Concurrent callers.  One map at a time uses the helpers; a caller that finds
 // them taken runs its map alone on its own thread (as with W = 1), so callers
@@ -65,7 +70,6 @@
 #include "pool.hpp"
 
 #include <pthread.h>
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -130,26 +134,29 @@ constexpr Nanoseconds kSpinTime = 100'000;
 // runnable than processors).
 constexpr Nanoseconds kPauseOnlyTime = 20'000;
 // Remaining work of the caller above which parked helpers are woken: several
-// times a wake-up, which takes tens of microseconds before the helper runs.
-constexpr Nanoseconds kWakeWorth = 50'000;
+// times a wake-up, which costs the caller a few microseconds and takes tens
+// before the helper runs.
+constexpr Nanoseconds kWakeWorth = 100'000;
+// Time the caller must have spent on its map before the estimate is trusted:
+// the first indices after a pause run on cold caches and can take a
+// microsecond each even when the next ones take nanoseconds.
+constexpr Nanoseconds kWakeEstimateAfter = 10'000;
+// A run of indices claimed at once is doubled while it takes less than this,
+// up to kMaxRun indices, and halved when it takes more than 4 x this.
+constexpr Nanoseconds kRunTime = 2'000;
+constexpr std::uint32_t kMaxRun = 4096;
+
+// The length of the next run of a thread, from the time its last run took.
+std::uint32_t adapt_run(std::uint32_t run, Nanoseconds took) {
+  if (took < kRunTime) return run < kMaxRun ? 2 * run : run;
+  if (took > 4 * kRunTime) return run > 1 ? run / 2 : run;
+  return run;
+}
 
 Nanoseconds now() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// The hook's clock: its resolution (a scheduler tick, 1 to 10 ms) is enough
-// for a 5 ms interval, and it is read from memory without touching the
-// time-stamp counter, so it can be read after every index.
-Nanoseconds coarse_now() {
-#ifdef CLOCK_MONOTONIC_COARSE
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
-  return static_cast<Nanoseconds>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
-#else
-  return now();
-#endif
 }
 
 inline void cpu_relax() {
@@ -213,15 +220,16 @@ class Pool {
   [[noreturn]] void serve(std::size_t self);
 
  private:
-  bool claim(std::size_t self, std::uint32_t& k);
+  bool claim(std::size_t self, std::uint32_t run, std::uint32_t& k, std::uint32_t& count);
   bool steal(std::size_t self);
-  bool next_index(std::size_t self, std::uint32_t& k) {
+  // The next run of at most `run` indices [k, k + count) of thread self.
+  bool next_run(std::size_t self, std::uint32_t run, std::uint32_t& k, std::uint32_t& count) {
     for (;;) {
-      if (claim(self, k)) return true;
+      if (claim(self, run, k, count)) return true;
       if (!steal(self)) return false;
     }
   }
-  void evaluate(std::uint32_t k) noexcept;
+  void evaluate(std::uint32_t k, std::uint32_t count) noexcept;
   void drop_unstarted();
   void leave();
   void wake_helpers();
@@ -249,16 +257,18 @@ class Pool {
   std::atomic<bool> caller_parked_{false};
 };
 
-// The next index of thread self's own piece; false if the piece is empty or
-// the map was stopped.
-bool Pool::claim(std::size_t self, std::uint32_t& k) {
+// The next indices of thread self's own piece, at most `run` of them; false
+// if the piece is empty or the map was stopped.
+bool Pool::claim(std::size_t self, std::uint32_t run, std::uint32_t& k, std::uint32_t& count) {
   std::atomic<Piece>& slot = slots_[self].piece;
   Piece p = slot.load(std::memory_order_relaxed);
   for (;;) {
     if (left_of(p) == 0 || stop_.load(std::memory_order_relaxed)) return false;
-    if (slot.compare_exchange_weak(p, pack(next_of(p) + 1, end_of(p)), std::memory_order_acq_rel,
-                                   std::memory_order_relaxed)) {
+    const std::uint32_t take = std::min(run, left_of(p));
+    if (slot.compare_exchange_weak(p, pack(next_of(p) + take, end_of(p)),
+                                   std::memory_order_acq_rel, std::memory_order_relaxed)) {
       k = next_of(p);
+      count = take;
       return true;
     }
   }
@@ -292,9 +302,9 @@ bool Pool::steal(std::size_t self) {
   }
 }
 
-void Pool::evaluate(std::uint32_t k) noexcept {
+void Pool::evaluate(std::uint32_t k, std::uint32_t count) noexcept {
   try {
-    (*body_)(base_ + k, base_ + k + 1);
+    (*body_)(base_ + k, base_ + k + count);
   } catch (...) {
     try {
       std::lock_guard<std::mutex> lock(error_mutex_);
@@ -356,8 +366,14 @@ void Pool::serve(std::size_t self) {
     if ((s & 1) == 0) continue;  // a map opened and closed while this helper looked away
     active_.fetch_add(1, std::memory_order_seq_cst);
     if (state_.load(std::memory_order_seq_cst) == s) {
-      std::uint32_t k;
-      while (next_index(self, k)) evaluate(k);
+      std::uint32_t run = 1, k, count;
+      Nanoseconds t = now();
+      while (next_run(self, run, k, count)) {
+        evaluate(k, count);
+        const Nanoseconds after = now();
+        run = adapt_run(run, after - t);
+        t = after;
+      }
     }
     leave();
   }
@@ -368,11 +384,13 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
   std::exception_ptr hook_error;  // the wait hook threw
   bool interrupted = false;
 
-  // The hook, when due; true if the map has to stop.
-  Nanoseconds next_poll = coarse_now() + kHookInterval;
-  auto poll_hook = [&](Nanoseconds at) {
+  // Runs the hook when it is due at time t; drops the unstarted indices when
+  // it asks to stop.
+  Nanoseconds next_poll = now() + kHookInterval;
+  auto poll_hook = [&](Nanoseconds t) {
+    if (interrupted || t < next_poll) return;
     bool (*hook)() = g_wait_hook.load(std::memory_order_relaxed);
-    if (hook == nullptr || interrupted || at < next_poll) return;
+    if (hook == nullptr) return;
     bool stop;
     try {
       stop = hook();
@@ -388,7 +406,7 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
       interrupted = true;
       drop_unstarted();
     }
-    next_poll = coarse_now() + kHookInterval;
+    next_poll = now() + kHookInterval;
   };
 
   body_ = &body;
@@ -404,54 +422,66 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
   // helpers join on their own; parked ones are woken once the estimated rest
   // of the caller's work is worth it.
   const Nanoseconds start = now();
+  Nanoseconds t = start;
   std::size_t done = 0;
-  std::size_t checkpoint = 1;
   bool woken = false;
-  std::uint32_t k;
-  while (next_index(0, k)) {
-    evaluate(k);
-    if (++done == checkpoint && !woken) {
-      checkpoint *= 2;
-      const double per_index = static_cast<double>(now() - start) / static_cast<double>(done);
+  std::uint32_t run = 1, k, count;
+  auto evaluate_run = [&] {
+    evaluate(k, count);
+    const Nanoseconds after = now();
+    run = adapt_run(run, after - t);
+    t = after;
+    done += count;
+    poll_hook(t);
+  };
+  while (next_run(0, run, k, count)) {
+    evaluate_run();
+    if (!woken && t - start >= kWakeEstimateAfter) {
+      const double per_index = static_cast<double>(t - start) / static_cast<double>(done);
       const std::uint32_t left = left_of(slots_[0].piece.load(std::memory_order_relaxed));
       if (per_index * left >= kWakeWorth) {
         wake_helpers();
         woken = true;
       }
     }
-    poll_hook(coarse_now());
   }
 
   // Nothing unstarted is left outside the pieces of registered helpers: close
   // the map and wait for them, taking over what they have not started.
   state_.store(open - 1, std::memory_order_seq_cst);
   auto helpers_done = [&] { return active_.load(std::memory_order_acquire) == 0; };
+  // Whether a helper's piece has indices to spare; looked at now and then
+  // only, not to pull the helpers' cache lines away from them at every turn.
+  unsigned looks = 0;
   auto stealable = [&] {
-    for (std::size_t t = 1; t < width_; ++t) {
-      if (left_of(slots_[t].piece.load(std::memory_order_relaxed)) > 1) return true;
+    if (++looks % 16 != 0) return false;
+    for (std::size_t h = 1; h < width_; ++h) {
+      if (left_of(slots_[h].piece.load(std::memory_order_relaxed)) > 1) return true;
     }
     return false;
   };
   while (!helpers_done()) {
-    if (next_index(0, k)) {
-      evaluate(k);
-      poll_hook(coarse_now());
+    if (next_run(0, run, k, count)) {
+      evaluate_run();
       continue;
     }
-    if (spin_until([&] { return helpers_done() || stealable(); })) continue;
+    if (spin_until([&] { return helpers_done() || stealable(); })) {
+      t = now();
+      continue;
+    }
     try {
       caller_parked_.store(true, std::memory_order_seq_cst);
       std::unique_lock<std::mutex> lock(park_);
       while (active_.load(std::memory_order_seq_cst) != 0) {
         const Nanoseconds due = g_wait_hook.load() != nullptr && !interrupted
-                                    ? std::max<Nanoseconds>(next_poll - coarse_now(), 0)
+                                    ? std::max<Nanoseconds>(next_poll - now(), 0)
                                     : kHookInterval;
         if (caller_cv_.wait_for(lock, std::chrono::nanoseconds(due)) == std::cv_status::timeout) {
           lock.unlock();
           if (g_fork_generation.load() != fork_generation) {
             throw FatalError("worker pool lost in fork() during a parallel map");
           }
-          poll_hook(coarse_now());
+          poll_hook(now());
           lock.lock();
         }
       }
@@ -459,6 +489,7 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
       bookkeeping_failure(e.what());
     }
     caller_parked_.store(false, std::memory_order_relaxed);
+    t = now();
   }
   // Every helper that saw the map has left it: body_ may now be reused.
   body_ = nullptr;
@@ -471,21 +502,27 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
 }
 
 // A map on the calling thread alone (W = 1, or the helpers serve another
-// caller), index by index so that the hook runs between indices.
+// caller), in runs as in the pool, so that the hook runs between runs.
 void run_alone(std::size_t n, const Body& body) {
-  bool (*hook)() = g_wait_hook.load(std::memory_order_relaxed);
-  if (hook == nullptr) {
+  if (g_wait_hook.load(std::memory_order_relaxed) == nullptr) {
     body(0, n);
     return;
   }
-  Nanoseconds next_poll = coarse_now() + kHookInterval;
-  for (std::size_t k = 0; k < n; ++k) {
-    body(k, k + 1);
-    if (k + 1 < n && coarse_now() >= next_poll) {
-      if ((hook = g_wait_hook.load(std::memory_order_relaxed)) != nullptr && hook()) {
-        throw Interrupted();
-      }
-      next_poll = coarse_now() + kHookInterval;
+  Nanoseconds t = now();
+  Nanoseconds next_poll = t + kHookInterval;
+  std::uint32_t run = 1;
+  for (std::size_t k = 0; k < n;) {
+    const std::size_t count = std::min<std::size_t>(run, n - k);
+    body(k, k + count);
+    k += count;
+    const Nanoseconds after = now();
+    run = adapt_run(run, after - t);
+    t = after;
+    if (k < n && t >= next_poll) {
+      bool (*hook)() = g_wait_hook.load(std::memory_order_relaxed);
+      if (hook != nullptr && hook()) throw Interrupted();
+      t = now();
+      next_poll = t + kHookInterval;
     }
   }
 }
