@@ -45,12 +45,13 @@
 // Spinning and parking.  Between maps a helper spins for a short, bounded
 // time (kSpinTime) watching the state word, so that maps called back to back
 // find it awake; then it parks on a condition variable.  The caller wakes
-// parked helpers only when the map is worth the wake-up: after 1, 2, 4, ...
-// of its own indices it estimates the time its remaining indices will take
-// from the time so far (once that time is long enough to go by), and
-// notifies once that estimate exceeds kWakeWorth.
-// A map of a few microseconds is thus done by the caller alone while a woken
-// helper would still be on its way.  The caller waits for the helpers' last
+// parked helpers only when the map is worth the wake-up, that is when the
+// time it would take the caller alone exceeds kWakeWorth: at once when the
+// last map of the same body (the same kernel) said so, or when there was
+// none; otherwise as soon as its own runs, timed as they go, say so.  A map
+// of a few microseconds is thus done by the caller alone while a woken helper
+// would still be on its way, and a map of a few expensive indices does not
+// wait for the end of its first index to be shared.  The caller waits for the helpers' last
 // indices the same way, spinning briefly, then parking.  Every park is
 // announced in an atomic counter or flag before the parked condition is
 // checked under the park mutex, and every notifier writes its own word before
@@ -72,6 +73,7 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -84,6 +86,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <typeinfo>
 #include <utility>
 
 #include "error.hpp"
@@ -248,6 +251,14 @@ class Pool {
   std::size_t base_ = 0;
   std::mutex error_mutex_;
   std::exception_ptr error_;  // first failure of an evaluation
+
+  // Cost per index of the last maps, by the type of their body (each kernel's
+  // lambda has its own); used by the caller only, under submit_.
+  struct CostMemo {
+    const std::type_info* body_type = nullptr;
+    double per_index = 0;  // ns
+  };
+  std::array<CostMemo, 16> costs_{};
 
   // Parking.
   alignas(64) std::mutex park_;
@@ -421,10 +432,19 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
   // The caller's share: its own piece, then what it can steal.  Spinning
   // helpers join on their own; parked ones are woken once the estimated rest
   // of the caller's work is worth it.
+  const std::type_info& body_type = body.target_type();
+  // By address: cheaper than hashing the type's name, and the same body type
+  // seen through another address at worst counts as unknown.
+  CostMemo& memo = costs_[(reinterpret_cast<std::uintptr_t>(&body_type) >> 4) % costs_.size()];
+  const bool known = memo.body_type == &body_type;
+  bool woken = false;
+  if (!known || memo.per_index * static_cast<double>(n) >= kWakeWorth) {
+    wake_helpers();
+    woken = true;
+  }
   const Nanoseconds start = now();
   Nanoseconds t = start;
   std::size_t done = 0;
-  bool woken = false;
   std::uint32_t run = 1, k, count;
   auto evaluate_run = [&] {
     evaluate(k, count);
@@ -445,6 +465,8 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
       }
     }
   }
+
+  if (done != 0) memo = CostMemo{&body_type, static_cast<double>(t - start) / static_cast<double>(done)};
 
   // Nothing unstarted is left outside the pieces of registered helpers: close
   // the map and wait for them, taking over what they have not started.
