@@ -11,7 +11,10 @@
 // (below), so a piece is always evaluated in increasing index order.  A thread
 // whose piece is empty takes the upper half of the unstarted indices of the
 // piece that has most of them (a single index if that is all it has left),
-// and its piece can be halved again in turn.  While all threads are busy the
+// and its piece can be halved again in turn.  Only pieces worth splitting
+// are split: by the cost per index of the last map of the same body, the
+// unstarted indices must amount to kStealWorth of work (any piece when the
+// cost is not known yet).  While all threads are busy the
 // range stays in W pieces; it is divided further only by stealing, down to
 // single indices at the end, so that a thread stuck in one expensive index (a
 // Romberg integration that runs many more stages than its neighbours) loses
@@ -144,6 +147,11 @@ constexpr Nanoseconds kWakeWorth = 100'000;
 // the first indices after a pause run on cold caches and can take a
 // microsecond each even when the next ones take nanoseconds.
 constexpr Nanoseconds kWakeEstimateAfter = 10'000;
+// A piece is split by a thief only if its unstarted indices are worth this
+// much work (by the cost per index of the last map of the same body): a
+// thief that takes half of a few microseconds of work, arriving with cold
+// caches, ends later than the owner would have.
+constexpr Nanoseconds kStealWorth = 10'000;
 // A run of indices claimed at once is doubled while it takes less than this,
 // up to kMaxRun indices, and halved when it takes more than 4 x this.
 constexpr Nanoseconds kRunTime = 2'000;
@@ -247,6 +255,7 @@ class Pool {
   alignas(64) std::atomic<Piece> state_{0};  // 2 x generation, + 1 while open
   std::atomic<std::size_t> active_{0};       // helpers registered in the open map
   std::atomic<bool> stop_{false};            // unstarted indices are dropped
+  std::atomic<std::uint32_t> min_split_{1};  // fewest unstarted indices a thief splits
   const Body* body_ = nullptr;
   std::size_t base_ = 0;
   std::mutex error_mutex_;
@@ -288,6 +297,7 @@ bool Pool::claim(std::size_t self, std::uint32_t run, std::uint32_t& k, std::uin
 // Moves the upper half of the largest other piece (its last index if it has
 // one left) into thread self's empty piece; false if every piece is empty.
 bool Pool::steal(std::size_t self) {
+  const std::uint32_t min_split = min_split_.load(std::memory_order_relaxed);
   for (;;) {
     if (stop_.load(std::memory_order_relaxed)) return false;
     std::size_t victim = width_;
@@ -295,7 +305,7 @@ bool Pool::steal(std::size_t self) {
     for (std::size_t t = 0; t < width_; ++t) {
       if (t == self) continue;
       const Piece p = slots_[t].piece.load(std::memory_order_relaxed);
-      if (left_of(p) > left_of(seen)) {
+      if (left_of(p) > left_of(seen) && left_of(p) >= min_split) {
         victim = t;
         seen = p;
       }
@@ -420,10 +430,19 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
     next_poll = now() + kHookInterval;
   };
 
+  const std::type_info& body_type = body.target_type();
+  // By address: cheaper than hashing the type's name, and the same body type
+  // seen through another address at worst counts as unknown.
+  CostMemo& memo = costs_[(reinterpret_cast<std::uintptr_t>(&body_type) >> 4) % costs_.size()];
+  const bool known = memo.body_type == &body_type && memo.per_index > 0;
+  const double worth_splitting = known ? kStealWorth / memo.per_index : 1.0;
+
   body_ = &body;
   base_ = base;
   error_ = nullptr;
   stop_.store(false, std::memory_order_relaxed);
+  min_split_.store(static_cast<std::uint32_t>(std::clamp(worth_splitting, 1.0, 4e9)),
+                   std::memory_order_relaxed);
   slots_[0].piece.store(pack(0, static_cast<std::uint32_t>(n)), std::memory_order_relaxed);
   for (std::size_t t = 1; t < width_; ++t) slots_[t].piece.store(0, std::memory_order_relaxed);
   const Piece open = state_.load(std::memory_order_relaxed) + 3;  // next generation, open
@@ -432,11 +451,6 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
   // The caller's share: its own piece, then what it can steal.  Spinning
   // helpers join on their own; parked ones are woken once the estimated rest
   // of the caller's work is worth it.
-  const std::type_info& body_type = body.target_type();
-  // By address: cheaper than hashing the type's name, and the same body type
-  // seen through another address at worst counts as unknown.
-  CostMemo& memo = costs_[(reinterpret_cast<std::uintptr_t>(&body_type) >> 4) % costs_.size()];
-  const bool known = memo.body_type == &body_type;
   bool woken = false;
   if (!known || memo.per_index * static_cast<double>(n) >= kWakeWorth) {
     wake_helpers();
@@ -475,10 +489,11 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
   // Whether a helper's piece has indices to spare; looked at now and then
   // only, not to pull the helpers' cache lines away from them at every turn.
   unsigned looks = 0;
+  const std::uint32_t min_split = std::max<std::uint32_t>(min_split_.load(std::memory_order_relaxed), 2);
   auto stealable = [&] {
     if (++looks % 16 != 0) return false;
     for (std::size_t h = 1; h < width_; ++h) {
-      if (left_of(slots_[h].piece.load(std::memory_order_relaxed)) > 1) return true;
+      if (left_of(slots_[h].piece.load(std::memory_order_relaxed)) >= min_split) return true;
     }
     return false;
   };
