@@ -11,14 +11,14 @@
 // (below), so a piece is always evaluated in increasing index order.  A thread
 // whose piece is empty takes the upper half of the unstarted indices of the
 // piece that has most of them (a single index if that is all it has left),
-// and its piece can be halved again in turn.  Only pieces worth splitting
-// are split: by the cost per index of the last map of the same body, the
-// unstarted indices must amount to kStealWorth of work (any piece when the
-// cost is not known yet).  While all threads are busy the
+// and its piece can be halved again in turn.  While all threads are busy the
 // range stays in W pieces; it is divided further only by stealing, down to
 // single indices at the end, so that a thread stuck in one expensive index (a
 // Romberg integration that runs many more stages than its neighbours) loses
-// the rest of its piece to the others.  Every index is evaluated once, by one
+// the rest of its piece to the others.  Only pieces worth splitting are
+// split: by the cost per index of the last map of the same body, their
+// unstarted indices must amount to kStealWorth of work (any piece while that
+// cost is not known).  Every index is evaluated once, by one
 // thread, with the same arithmetic whatever the division, so results do not
 // depend on W or on the schedule.
 //
@@ -32,8 +32,13 @@
 // takes less than kRunTime, halving it when one takes much longer: expensive
 // indices (Romberg integrations, micro- to milliseconds) are claimed one at a
 // time and stay available to thieves, while cheap ones (a cooling rate, a few
-// to tens of ns) are claimed hundreds at once, so that neither the claim nor
-// the clock read after each run costs more than a few per cent.
+// to tens of ns) are claimed up to hundreds at once, so that neither the
+// claim nor the clock read after each run costs more than a few per cent.  A
+// run never takes more than a quarter of the unstarted indices of its piece:
+// where cheap indices give way to expensive ones (the Klein-Nishina rows of
+// a cooling grid above the Thomson ones), the run claimed at the change holds
+// at most that share of the expensive ones, and the rest stays for thieves
+// and for the wait hook's turn.
 //
 // A map's life.  The caller fills the pieces and publishes the map by bumping
 // the pool's state word (2 x generation + 1 while the map is open).  A
@@ -54,8 +59,8 @@
 // none; otherwise as soon as its own runs, timed as they go, say so.  A map
 // of a few microseconds is thus done by the caller alone while a woken helper
 // would still be on its way, and a map of a few expensive indices does not
-// wait for the end of its first index to be shared.  The caller waits for the helpers' last
-// indices the same way, spinning briefly, then parking.  Every park is
+// wait for the end of its first index to be shared.  The caller waits for
+// the helpers' last indices the same way, spinning briefly, then parking.  Every park is
 // announced in an atomic counter or flag before the parked condition is
 // checked under the park mutex, and every notifier writes its own word before
 // reading that announcement, so no wake-up is lost.
@@ -284,7 +289,7 @@ bool Pool::claim(std::size_t self, std::uint32_t run, std::uint32_t& k, std::uin
   Piece p = slot.load(std::memory_order_relaxed);
   for (;;) {
     if (left_of(p) == 0 || stop_.load(std::memory_order_relaxed)) return false;
-    const std::uint32_t take = std::min(run, left_of(p));
+    const std::uint32_t take = std::min(run, std::max<std::uint32_t>(left_of(p) / 4, 1));
     if (slot.compare_exchange_weak(p, pack(next_of(p) + take, end_of(p)),
                                    std::memory_order_acq_rel, std::memory_order_relaxed)) {
       k = next_of(p);
@@ -549,7 +554,7 @@ void run_alone(std::size_t n, const Body& body) {
   Nanoseconds next_poll = t + kHookInterval;
   std::uint32_t run = 1;
   for (std::size_t k = 0; k < n;) {
-    const std::size_t count = std::min<std::size_t>(run, n - k);
+    const std::size_t count = std::min<std::size_t>(run, std::max<std::size_t>((n - k) / 4, 1));
     body(k, k + count);
     k += count;
     const Nanoseconds after = now();
