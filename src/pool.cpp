@@ -141,9 +141,10 @@ constexpr Nanoseconds kHookInterval = 5'000'000;
 // helper.
 constexpr Nanoseconds kSpinTime = 100'000;
 // Of the spin, the part that pauses the processor only; the rest yields it to
-// other runnable threads between looks (the machine may have more threads
-// runnable than processors).
-constexpr Nanoseconds kPauseOnlyTime = 20'000;
+// other runnable threads between looks.  Short: the machine may have more
+// threads runnable than processors, and the thread this one waits for may
+// share its processor (a woken thread is often placed beside its waker).
+constexpr Nanoseconds kPauseOnlyTime = 5'000;
 // Remaining work of the caller above which parked helpers are woken: several
 // times a wake-up, which costs the caller a few microseconds and takes tens
 // before the helper runs.
