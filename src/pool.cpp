@@ -54,12 +54,15 @@
 // time (kSpinTime) watching the state word, so that maps called back to back
 // find it awake; then it parks on a condition variable.  The caller wakes
 // parked helpers only when the map is worth the wake-up, that is when the
-// time it would take the caller alone exceeds kWakeWorth: at once when the
-// last map of the same body (the same kernel) said so, or when there was
-// none; otherwise as soon as its own runs, timed as they go, say so.  A map
-// of a few microseconds is thus done by the caller alone while a woken helper
-// would still be on its way, and a map of a few expensive indices does not
-// wait for the end of its first index to be shared.  The caller waits for
+// time it would take the caller alone exceeds kWakeWorth (kStreamWakeWorth
+// when the previous map ended within a spin time, as in a stream of maps
+// called back to back: once woken, the helpers stay awake for the maps that
+// follow): at once when the last map of the same body (the same kernel) said
+// so, or when there was none; otherwise as soon as its own runs, timed as
+// they go, say so.  A map of a few microseconds is thus done by the caller
+// alone while a woken helper would still be on its way, and a map of a few
+// expensive indices does not wait for the end of its first index to be
+// shared.  The caller waits for
 // the helpers' last indices the same way, spinning briefly, then parking.  Every park is
 // announced in an atomic counter or flag before the parked condition is
 // checked under the park mutex, and every notifier writes its own word before
@@ -149,6 +152,8 @@ constexpr Nanoseconds kPauseOnlyTime = 5'000;
 // times a wake-up, which costs the caller a few microseconds and takes tens
 // before the helper runs.
 constexpr Nanoseconds kWakeWorth = 100'000;
+// The same for a map that follows the previous one within kSpinTime.
+constexpr Nanoseconds kStreamWakeWorth = 20'000;
 // Time the caller must have spent on its map before the estimate is trusted:
 // the first indices after a pause run on cold caches and can take a
 // microsecond each even when the next ones take nanoseconds.
@@ -274,6 +279,7 @@ class Pool {
     double per_index = 0;  // ns
   };
   std::array<CostMemo, 16> costs_{};
+  Nanoseconds last_map_end_ = 0;  // when the caller of the last map left it
 
   // Parking.
   alignas(64) std::mutex park_;
@@ -457,12 +463,13 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
   // The caller's share: its own piece, then what it can steal.  Spinning
   // helpers join on their own; parked ones are woken once the estimated rest
   // of the caller's work is worth it.
+  const Nanoseconds start = now();
+  const Nanoseconds worth = start - last_map_end_ < kSpinTime ? kStreamWakeWorth : kWakeWorth;
   bool woken = false;
-  if (!known || memo.per_index * static_cast<double>(n) >= kWakeWorth) {
+  if (!known || memo.per_index * static_cast<double>(n) >= worth) {
     wake_helpers();
     woken = true;
   }
-  const Nanoseconds start = now();
   Nanoseconds t = start;
   std::size_t done = 0;
   std::uint32_t run = 1, k, count;
@@ -479,7 +486,7 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
     if (!woken && t - start >= kWakeEstimateAfter) {
       const double per_index = static_cast<double>(t - start) / static_cast<double>(done);
       const std::uint32_t left = left_of(slots_[0].piece.load(std::memory_order_relaxed));
-      if (per_index * left >= kWakeWorth) {
+      if (per_index * left >= worth) {
         wake_helpers();
         woken = true;
       }
@@ -536,6 +543,7 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body) {
   }
   // Every helper that saw the map has left it: body_ may now be reused.
   body_ = nullptr;
+  last_map_end_ = now();
 
   // An interruption outranks a failed evaluation: the caller has a pending
   // signal to act on, and the map's result is discarded either way.
