@@ -1,10 +1,12 @@
 #include "pool.hpp"
+#include "processors.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -16,43 +18,43 @@
 #include "error.hpp"
 
 namespace pool = ostrel::pool;
-namespace detail = ostrel::pool::detail;
+namespace processors = ostrel::processors;
 using std::chrono::milliseconds;
 
 namespace {
 
 TEST(PoolSizing, UnsignedParsingIsStrict) {
-  EXPECT_EQ(detail::parse_unsigned("0"), 0u);
-  EXPECT_EQ(detail::parse_unsigned("007"), 7u);
-  EXPECT_EQ(detail::parse_unsigned("18446744073709551615"), 18446744073709551615u);
+  EXPECT_EQ(processors::parse_unsigned("0"), 0u);
+  EXPECT_EQ(processors::parse_unsigned("007"), 7u);
+  EXPECT_EQ(processors::parse_unsigned("18446744073709551615"), 18446744073709551615u);
   for (const char* bad : {"", "+1", "-1", " 1", "1 ", "1a", "0x2", "18446744073709551616"}) {
-    EXPECT_FALSE(detail::parse_unsigned(bad).has_value()) << '"' << bad << '"';
+    EXPECT_FALSE(processors::parse_unsigned(bad).has_value()) << '"' << bad << '"';
   }
 }
 
 TEST(PoolSizing, EnvironmentPrecedence) {
   // RAYON_NUM_THREADS first; 0 means the processor count even when the
   // second variable is set; an invalid value lets the second decide.
-  EXPECT_EQ(detail::decide_num_threads("3", "5", 4), 3u);
-  EXPECT_EQ(detail::decide_num_threads("0", "5", 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads("x", "5", 4), 5u);
-  EXPECT_EQ(detail::decide_num_threads("", "5", 4), 5u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, "5", 4), 5u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, "0", 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, "-2", 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads(nullptr, nullptr, 4), 4u);
-  EXPECT_EQ(detail::decide_num_threads("0", nullptr, 0), 1u);
+  EXPECT_EQ(processors::decide_num_threads("3", "5", 4), 3u);
+  EXPECT_EQ(processors::decide_num_threads("0", "5", 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads("x", "5", 4), 5u);
+  EXPECT_EQ(processors::decide_num_threads("", "5", 4), 5u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, "5", 4), 5u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, "0", 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, "-2", 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads(nullptr, nullptr, 4), 4u);
+  EXPECT_EQ(processors::decide_num_threads("0", nullptr, 0), 1u);
 }
 
 TEST(PoolSizing, CgroupQuotas) {
-  EXPECT_FALSE(detail::cpus_from_cpu_max("max 100000\n").has_value());
-  EXPECT_EQ(detail::cpus_from_cpu_max("200000 100000\n"), 2u);
-  EXPECT_EQ(detail::cpus_from_cpu_max("150000 100000\n"), 2u);
-  EXPECT_EQ(detail::cpus_from_cpu_max("5000 100000"), 1u);
-  EXPECT_FALSE(detail::cpus_from_cpu_max("").has_value());
-  EXPECT_FALSE(detail::cpus_from_cpu_max("0 100000").has_value());
-  EXPECT_FALSE(detail::cpus_from_cfs("-1\n", "100000\n").has_value());
-  EXPECT_EQ(detail::cpus_from_cfs("250000\n", "100000\n"), 3u);
+  EXPECT_FALSE(processors::cpus_from_cpu_max("max 100000\n").has_value());
+  EXPECT_EQ(processors::cpus_from_cpu_max("200000 100000\n"), 2u);
+  EXPECT_EQ(processors::cpus_from_cpu_max("150000 100000\n"), 2u);
+  EXPECT_EQ(processors::cpus_from_cpu_max("5000 100000"), 1u);
+  EXPECT_FALSE(processors::cpus_from_cpu_max("").has_value());
+  EXPECT_FALSE(processors::cpus_from_cpu_max("0 100000").has_value());
+  EXPECT_FALSE(processors::cpus_from_cfs("-1\n", "100000\n").has_value());
+  EXPECT_EQ(processors::cpus_from_cfs("250000\n", "100000\n"), 3u);
 }
 
 TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
@@ -63,11 +65,11 @@ TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
       "32 31 0:29 / /sys/fs/cgroup/cpu rw,relatime - cgroup cgroup rw,cpu\n"
       "33 31 0:30 / /sys/fs/cgroup/cpuacct rw,relatime - cgroup cgroup rw,cpuacct\n"
       "41 31 0:38 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n";
-  auto v1 = detail::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, false);
+  auto v1 = processors::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, false);
   ASSERT_TRUE(v1.has_value());
   EXPECT_EQ(v1->mount, "/sys/fs/cgroup/cpu");
   EXPECT_EQ(v1->dir, "/sys/fs/cgroup/cpu/job/7");
-  auto v2 = detail::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, true);
+  auto v2 = processors::cgroup_cpu_dir(hybrid_cgroup, hybrid_mounts, true);
   ASSERT_TRUE(v2.has_value());
   EXPECT_EQ(v2->dir, "/sys/fs/cgroup/unified");
 
@@ -75,7 +77,7 @@ TEST(PoolSizing, CgroupDirectoryOfTheProcess) {
   const char* container_cgroup = "0::/docker/abc\n";
   const char* container_mounts =
       "40 30 0:38 /docker/abc /sys/fs/cgroup ro,nosuid shared:9 - cgroup2 cgroup2 rw\n";
-  auto inner = detail::cgroup_cpu_dir(container_cgroup, container_mounts, true);
+  auto inner = processors::cgroup_cpu_dir(container_cgroup, container_mounts, true);
   ASSERT_TRUE(inner.has_value());
   EXPECT_EQ(inner->dir, "/sys/fs/cgroup");
 }
@@ -154,6 +156,111 @@ TEST(PoolMap, NestedMapRunsInline) {
     return s;
   });
   for (std::size_t k = 0; k < 16; ++k) EXPECT_EQ(sums[k], k * (k + 1) / 2);
+}
+
+// ---------------------------------------------------------------------------
+// Hand-off between the caller and the helpers.  Each test asks for three
+// threads (ctest runs every test in a process of its own, so the request is
+// read when the pool is made), which gives two helpers that steal from each
+// other as well as from the caller.
+
+std::size_t width_with_helpers() {
+  setenv("RAYON_NUM_THREADS", "3", 0);
+  return pool::current_num_threads();
+}
+
+TEST(PoolHandOff, EveryMapCompleteWhetherHelpersSpinOrPark) {
+  width_with_helpers();
+  // Pauses before a map: none (helpers spinning), within their spin, and long
+  // enough for them to have parked; sizes from a single index up.
+  const std::size_t sizes[] = {1, 2, 3, 17, 64, 700};
+  const int pauses_us[] = {0, 0, 20, 150, 1500, 4000};
+  for (int round = 0; round < 216; ++round) {
+    const std::size_t n = sizes[round % 6];
+    std::this_thread::sleep_for(std::chrono::microseconds(pauses_us[(round / 6) % 6]));
+    std::vector<std::atomic<int>> seen(n);
+    const bool slow = round % 36 >= 18;  // worth waking parked helpers
+    pool::parallel_for(n, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t k = begin; k < end; ++k) {
+        seen[k].fetch_add(1);
+        if (slow) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+    for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(seen[k].load(), 1) << "round " << round << " k " << k;
+  }
+}
+
+TEST(PoolHandOff, ParkedHelpersAreWokenForALongMap) {
+  if (width_with_helpers() < 2) GTEST_SKIP() << "needs helpers";
+  // A wake-up that is lost leaves the caller to do the whole map alone.
+  for (int trial = 0; trial < 3; ++trial) {
+    std::this_thread::sleep_for(milliseconds(20));  // the helpers park
+    std::vector<std::thread::id> who(40);
+    pool::parallel_for(who.size(), [&](std::size_t begin, std::size_t end) {
+      for (std::size_t k = begin; k < end; ++k) {
+        who[k] = std::this_thread::get_id();
+        std::this_thread::sleep_for(milliseconds(1));
+      }
+    });
+    const auto helped = std::count_if(who.begin(), who.end(),
+                                      [&](std::thread::id id) { return id != who[0]; });
+    EXPECT_GT(helped, 0) << "trial " << trial;
+  }
+}
+
+TEST(PoolHandOff, FailureOfTheCallersOwnIndexWaitsForTheHelpers) {
+  if (width_with_helpers() < 2) GTEST_SKIP() << "needs helpers";
+  // Index 0 is the caller's first; it fails while the helpers are inside
+  // indices of their own, which must have ended before parallel_for returns.
+  std::atomic<bool> returned{false};
+  std::atomic<int> after_return{0};
+  for (int trial = 0; trial < 3; ++trial) {
+    EXPECT_THROW(pool::parallel_for(64,
+                                    [&](std::size_t begin, std::size_t end) {
+                                      for (std::size_t k = begin; k < end; ++k) {
+                                        std::this_thread::sleep_for(milliseconds(k == 0 ? 2 : 4));
+                                        if (k == 0) throw ostrel::FatalError("first index");
+                                        if (returned) after_return.fetch_add(1);
+                                      }
+                                    }),
+                 ostrel::FatalError);
+    returned = true;
+    std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(after_return.load(), 0);
+    returned = false;
+  }
+}
+
+TEST(PoolHandOff, CallersOnSeveralThreads) {
+  width_with_helpers();
+  // Threads of a task scheduler calling kernels at once: each gets its own
+  // results and its own failures, whether its maps use the helpers or run on
+  // the calling thread.
+  constexpr int kCallers = 4;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < kCallers; ++t) {
+    callers.emplace_back([t, &wrong] {
+      for (int round = 0; round < 300; ++round) {
+        const std::size_t n = 1 + static_cast<std::size_t>(round * 7 + t * 13) % 97;
+        const bool fail = round % 25 == t;
+        try {
+          auto v = pool::parallel_map<std::size_t>(n, [&](std::size_t k) {
+            if (fail && k == n / 2) throw ostrel::FatalError("caller " + std::to_string(t));
+            return k * static_cast<std::size_t>(t + 1);
+          });
+          if (fail) wrong.fetch_add(1);
+          for (std::size_t k = 0; k < n; ++k) {
+            if (v[k] != k * static_cast<std::size_t>(t + 1)) wrong.fetch_add(1);
+          }
+        } catch (const ostrel::FatalError& e) {
+          if (!fail || e.what() != "caller " + std::to_string(t)) wrong.fetch_add(1);
+        }
+      }
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // ---------------------------------------------------------------------------
