@@ -87,7 +87,7 @@ def plot(result, data, fitted, path: Path, kernels: str) -> None:
     ax.loglog(nu, parts["synchrotron"], color="tab:blue", lw=1, ls="--", label="synchrotron")
     ax.loglog(nu, parts["ssc"], color="tab:red", lw=1, ls=":", label="self-Compton")
 
-    freq = data["frequency"].to_value(u.Hz)
+    freq = data["frequency"].quantity.to_value(u.Hz)
     flux = data["nuFnu"].value
     err = np.vstack([data["nuFnu_err_low"].value, data["nuFnu_err_high"].value])
     groups = np.array([instrument_group(n) for n in data["instrument"]])
@@ -131,7 +131,7 @@ def main(argv: list[str] | None = None) -> None:
     args = ap.parse_args(argv)
 
     data = read_sed("mrk421_2009")
-    fitted = (data["frequency"] >= FIT_FROM).data
+    fitted = np.asarray(data["frequency"].quantity >= FIT_FROM)
     blob = start_model()
     print(f"Mrk 421 (2009): {len(data)} points, {fitted.sum()} above {FIT_FROM:.0e} fitted; "
           f"{len(FREE)} free parameters, kernels '{args.kernels}'")

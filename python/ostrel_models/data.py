@@ -69,7 +69,7 @@ def read_sed(source: str | Path) -> Table:
     table["instrument"] = [r[4].strip() for r in body]
     table.sort("frequency", kind="stable")
     table.meta["comments"] = comments
-    m = re.search(r"Redshift z = ([0-9.]+)", " ".join(comments))
+    m = re.search(r"Redshift z = ([0-9]+(?:\.[0-9]+)?)", " ".join(comments))
     if m:
         table.meta["z"] = float(m.group(1))
     return table
