@@ -410,14 +410,18 @@ class Blob:
                            extra_nu: Array) -> tuple[Array, Array, Array, Array, Array]:
         """Seed grid ν', its sphere-averaged u'(ν'), and j', α' at extra_nu."""
         seed = self._seed_grid(g)
-        j, a = K.synchrotron(np.concatenate([seed, extra_nu]), g, n, self._B)
+        # One kernel call on the increasing union of both grids.
+        grid = np.unique(np.concatenate([seed, extra_nu]))
+        j, a = K.synchrotron(grid, g, n, self._B)
         j, a = np.asarray(j), np.asarray(a)
         if not ssa:
             a = np.zeros_like(a)
-        ns = seed.size
+        at_seed = np.searchsorted(grid, seed)
+        at_extra = np.searchsorted(grid, extra_nu)
         two_r = 2.0 * self._radius
-        u_seed = 4.0 * math.pi / k.C * j[:ns] * two_r * seed_factor(two_r * a[:ns])
-        return seed, u_seed, j[ns:], a[ns:], a[:ns]
+        a_seed = a[at_seed]
+        u_seed = 4.0 * math.pi / k.C * j[at_seed] * two_r * seed_factor(two_r * a_seed)
+        return seed, u_seed, j[at_extra], a[at_extra], a_seed
 
     def seed_field(self, kernels: str = "accurate", ssa: bool = True) -> tuple[u.Quantity, u.Quantity]:
         """The blob-frame synchrotron field the electrons scatter (SSC).
@@ -486,7 +490,9 @@ class Blob:
             out["ec"] = ec
         return out
 
-    def _frequencies(self, nu: Any) -> Array:
+    def _frequencies(self, nu: Any) -> tuple[Array, Array]:
+        """The distinct frequencies [Hz] in increasing order (what the kernels
+        take) and the indices that give back the caller's order."""
         if isinstance(nu, u.Quantity):
             try:
                 x = nu.to_value(u.Hz, equivalencies=u.spectral())
@@ -499,7 +505,8 @@ class Blob:
             raise ValueError(f"nu must be one-dimensional, got shape {arr.shape}")
         if not (np.all(np.isfinite(arr)) and np.all(arr > 0.0)):
             raise ValueError("nu must be finite and positive")
-        return arr
+        distinct, back = np.unique(arr, return_inverse=True)
+        return distinct, back
 
     def sed(self, nu: Any, component: str = "total", kernels: str = "accurate",
             ssa: bool = True, gamma_gamma: bool = True) -> u.Quantity:
@@ -516,19 +523,19 @@ class Blob:
         if component != "total" and component not in COMPONENTS:
             raise ValueError(f"component must be 'total' or one of {COMPONENTS}, "
                              f"got {component!r}")
-        x = self._frequencies(nu)
+        x, back = self._frequencies(nu)
         want = COMPONENTS if component == "total" else (component,)
         parts = self._components(x, kernels, ssa, gamma_gamma, want)
         values = sum(parts.values()) if component == "total" else parts[component]
-        return np.asarray(values) * NUFNU_UNIT
+        return np.asarray(values)[back] * NUFNU_UNIT
 
     def seds(self, nu: Any, kernels: str = "accurate", ssa: bool = True,
              gamma_gamma: bool = True) -> dict[str, u.Quantity]:
         """All components and their total from one computation, as ``sed``."""
-        x = self._frequencies(nu)
+        x, back = self._frequencies(nu)
         parts = self._components(x, kernels, ssa, gamma_gamma, COMPONENTS)
         parts["total"] = sum(parts.values())
-        return {name: v * NUFNU_UNIT for name, v in parts.items()}
+        return {name: v[back] * NUFNU_UNIT for name, v in parts.items()}
 
     def electron_losses(self, kernels: str = "accurate", ssa: bool = True) -> dict[str, u.Quantity]:
         """Power the electrons lose [erg s⁻¹], blob frame, whole blob.
