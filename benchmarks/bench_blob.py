@@ -9,7 +9,6 @@ of 8 points per decade).
 
 from __future__ import annotations
 
-import importlib.util
 import sys
 import warnings
 from pathlib import Path
@@ -21,6 +20,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from benchlib import best_time, one_versus_two_threads  # noqa: E402
 
 from ostrel_models import Blob, BrokenPowerLaw  # noqa: E402
+from ostrel_models._backends import have_accurate  # noqa: E402
 
 
 def blob() -> Blob:
@@ -34,7 +34,7 @@ def measure() -> dict[str, float]:
     nu = np.logspace(8, 28, 200) * u.Hz
     out = {}
     sets = ["classic"]
-    if importlib.util.find_spec("ostrel_models.kernels") is not None:
+    if have_accurate():
         sets.insert(0, "accurate")
     for kernels in sets:
         b.sed(nu, kernels=kernels, gamma_gamma=False)           # warm-up (tables, imports)

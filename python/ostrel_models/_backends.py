@@ -32,6 +32,20 @@ __all__ = ["get"]
 _CACHE: dict[str, Any] = {}
 
 
+#: The kernels the blob model calls.
+REQUIRED = ("synchrotron", "synchrotron_cooling", "inverse_compton", "inverse_compton_mono",
+            "compton_cooling", "compton_cooling_mono", "gamma_gamma_opacity")
+
+
+def have_accurate() -> bool:
+    """Whether ostrel_models.kernels is built with every kernel the model needs."""
+    try:
+        _accurate()
+    except ImportError:
+        return False
+    return True
+
+
 def _accurate() -> Any:
     try:
         from . import kernels  # type: ignore[attr-defined]
@@ -39,6 +53,10 @@ def _accurate() -> Any:
         raise ImportError(
             "the accurate kernels (ostrel_models.kernels) are not built in this installation; "
             "use kernels='classic'") from exc
+    missing = [name for name in REQUIRED if not hasattr(kernels, name)]
+    if missing:
+        raise ImportError(f"ostrel_models.kernels lacks {', '.join(missing)}; "
+                          "use kernels='classic'")
     return kernels
 
 
@@ -84,8 +102,9 @@ def _classic() -> SimpleNamespace:
 
     def gamma_gamma_opacity(nu, seed_nu, seed_u):
         try:
-            return _accurate().gamma_gamma_opacity(nu, seed_nu, seed_u)
-        except ImportError:
+            from . import kernels  # type: ignore[attr-defined]
+            return kernels.gamma_gamma_opacity(nu, seed_nu, seed_u)
+        except (ImportError, AttributeError):
             warnings.warn("no gamma-gamma opacity without the accurate kernels; "
                           "internal absorption left out", RuntimeWarning, stacklevel=3)
             return np.zeros_like(np.asarray(nu, dtype=float))

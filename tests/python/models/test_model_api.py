@@ -108,8 +108,8 @@ def synthetic(blob, nu, rel_err, kernels):
     return t
 
 
-def test_fit_recovers_the_parameters_of_a_model_made_sed():
-    kernels = "classic"
+def test_fit_recovers_the_parameters_of_a_model_made_sed(accurate):
+    kernels = accurate
     truth = blob_with(BrokenPowerLaw(2.1, 4.2, 5e4, 100.0, 1e7), B=0.05 * u.G, doppler=15.0,
                       energy=3e47 * u.erg, n_gamma=40, seed_per_decade=4)
     nu = np.geomspace(1e11, 1e26, 36) * u.Hz
