@@ -105,7 +105,7 @@ def plot(result, data, fitted, path: Path, kernels: str) -> None:
                    edgecolors=colour, label=name, zorder=3)
         axr.scatter(freq[sel], res_all[sel], marker=marker, s=14, facecolors=colour,
                     edgecolors=colour)
-    ax.set_ylim(1e-14, 1e-9)
+    ax.set_ylim(1e-14, 5e-9)                 # room for the legend above the data
     ax.set_ylabel(r"$\nu F_\nu$ [erg cm$^{-2}$ s$^{-1}$]")
     ax.set_title("Mrk 421, 2009 campaign (Abdo et al. 2011): one-zone SSC fit", fontsize=10)
     ax.legend(fontsize=7, ncol=2, loc="upper left", frameon=False)

@@ -410,14 +410,17 @@ class Blob:
                            extra_nu: Array) -> tuple[Array, Array, Array, Array, Array]:
         """Seed grid ν', its sphere-averaged u'(ν'), and j', α' at extra_nu."""
         seed = self._seed_grid(g)
-        # One kernel call on the increasing union of both grids.
-        grid = np.unique(np.concatenate([seed, extra_nu]))
+        # One kernel call on the increasing union of both grids, up to
+        # ν = 50 ν_c(γ_max) with ν_c = (3/2) ν_B γ²: above, the emission of
+        # every electron is below e^-50 of its peak and is set to zero.
+        nu_top = 75.0 * k.NU_B_PER_GAUSS * self._B * g[-1] ** 2
+        grid = np.unique(np.concatenate([seed, extra_nu[extra_nu < nu_top]]))
         j, a = K.synchrotron(grid, g, n, self._B)
-        j, a = np.asarray(j), np.asarray(a)
+        j, a = np.append(np.asarray(j), 0.0), np.append(np.asarray(a), 0.0)
         if not ssa:
             a = np.zeros_like(a)
         at_seed = np.searchsorted(grid, seed)
-        at_extra = np.searchsorted(grid, extra_nu)
+        at_extra = np.where(extra_nu < nu_top, np.searchsorted(grid, extra_nu), grid.size)
         two_r = 2.0 * self._radius
         a_seed = a[at_seed]
         u_seed = 4.0 * math.pi / k.C * j[at_seed] * two_r * seed_factor(two_r * a_seed)
@@ -459,9 +462,11 @@ class Blob:
             out["synchrotron"] = to_flux * j_syn
         if "ssc" in want:
             j_ssc = np.zeros_like(nu_c)
-            # Self-Compton emission lies between the lowest seed frequency
-            # and the kinematic limit γ_max m_e c²/h.
-            lo = seed[0] * min(1.0, g[0] ** 2)
+            # Self-Compton emission lies below the kinematic limit γ_max m_e c²/h;
+            # from the lowest seed (itself far below the synchrotron peak and
+            # self-absorbed) γ_min scatters to ~γ_min² ν_seed, and below a
+            # hundredth of that the emission is left out.
+            lo = 1e-2 * seed[0] * g[0] ** 2
             hi = g[-1] * k.MEC2 / k.H
             sel = (nu_c > lo) & (nu_c < hi)
             if np.any(sel):

@@ -207,3 +207,19 @@ def test_classic_and_accurate_kernels_give_the_same_blob(accurate):
     nu = np.array([1e14, 1e16, 1e18, 1e22, 1e23]) * u.Hz
     np.testing.assert_allclose(blob.sed(nu, kernels="classic").value,
                                blob.sed(nu, kernels=accurate).value, rtol=0.05)
+
+
+def test_default_grids_agree_with_four_times_finer_ones(accurate):
+    # The electron grid (120 points) and the seed grid (8 per decade) are
+    # chosen for speed; a fourfold refinement must not move the SED by 1 %.
+    from ostrel_models import BrokenPowerLaw
+
+    def blob(**grids):
+        return Blob(radius=5e16 * u.cm, B=0.04 * u.G, doppler=21, z=0.03,
+                    electrons=BrokenPowerLaw(2.2, 4.5, 3e5, 800, 1e8), energy=1e47 * u.erg,
+                    **grids)
+    nu = np.geomspace(1e9, 1e27, 60) * u.Hz
+    coarse = blob().sed(nu, kernels=accurate).value
+    fine = blob(n_gamma=480, seed_per_decade=32).sed(nu, kernels=accurate).value
+    keep = fine > 1e-4 * fine.max()
+    np.testing.assert_allclose(coarse[keep], fine[keep], rtol=0.01)
