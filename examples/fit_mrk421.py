@@ -21,10 +21,13 @@ import argparse
 import time
 from pathlib import Path
 
-import astropy.units as u
-import numpy as np
+from typing import Any
 
-from ostrel_models import Blob, BrokenPowerLaw, fit_sed, read_sed
+import astropy.units as u  # type: ignore[import-untyped]
+import numpy as np
+import numpy.typing as npt
+
+from ostrel_models import Blob, BrokenPowerLaw, FitResult, fit_sed, read_sed
 
 #: Points below this frequency (radio) are not fitted.
 FIT_FROM = 1e12 * u.Hz
@@ -73,7 +76,8 @@ def start_model() -> Blob:
                 **START)
 
 
-def plot(result, data, fitted, path: Path, kernels: str) -> None:
+def plot(result: FitResult, data: Any, fitted: npt.NDArray[np.bool_], path: Path,
+         kernels: str) -> None:
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
