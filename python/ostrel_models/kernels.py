@@ -84,7 +84,8 @@ def synchrotron(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, B: float) -> tupl
     to 1e-7, and integrated over each power-law segment of ``n`` by Gauss
     quadrature to 1e-4 relative or better.  The absorption coefficient uses the
     derivative of n/gamma^2 inside the grid (Rybicki & Lightman 1979, eq. 6.52);
-    the steps of ``n`` to zero at the ends of the grid are not counted.
+    the steps of ``n`` to zero at the ends of the grid are not counted.  The
+    kernel is that of ultra-relativistic electrons (gamma >> 1).
     """
     return _kernels.synchrotron(_vector("nu", nu), _vector("gamma", gamma), _vector("n", n), _scalar("B", B))
 

@@ -17,7 +17,7 @@
 //
 // Phi is tabulated once per process in y = ln(s0 - 1), where ln Phi is smooth
 // from threshold (Phi = (s0 - 1)^(3/2) / 4 (1 + O(s0 - 1))) to the
-// ultra-relativistic end (Phi ~ (3/16) ln^2(4 s0)).  The seed integral runs
+// ultra-relativistic end (Phi ~ (3/8) s0 (ln(4 s0) - 2)).  The seed integral runs
 // over each power-law segment of the seed: near threshold (1 <= s0 <= 2) in
 // v = sqrt(s0 - 1), where the integrand is analytic and starts as v^4, by an
 // 8-point Gauss rule; above, in ln nu' by 6-point Gauss rules on pieces short

@@ -1,0 +1,199 @@
+"""Independent reference values of the accurate kernels by adaptive SciPy
+quadrature of the physics integrals over the same piecewise power-law inputs.
+
+Not a test module itself: the tests import it, and ``python reference.py``
+prints the table of worst relative errors by kernel and regime.
+"""
+
+from __future__ import annotations
+
+import math
+
+import numpy as np
+from scipy.integrate import quad
+from scipy.special import kve
+
+# cgs constants (CODATA 2018, as the kernels use them).
+C = 29979245800.0
+H = 6.62607015e-27
+M_E = 9.1093837015e-28
+E_CHARGE = 4.803204712570263e-10
+SIGMA_T = 6.6524587321e-25
+MC2 = M_E * C * C
+
+
+def power_law_segments(x, y):
+    """(x0, x1, y0, p) of each segment with both values positive; y = y0 (x/x0)^-p."""
+    out = []
+    for i in range(len(x) - 1):
+        if y[i] > 0 and y[i + 1] > 0:
+            p = -math.log(y[i + 1] / y[i]) / math.log(x[i + 1] / x[i])
+            out.append((x[i], x[i + 1], y[i], p))
+    return out
+
+
+# ---- synchrotron -------------------------------------------------------------
+def r_closed(x: float) -> float:
+    """Pitch-averaged synchrotron function, closed form (Crusius & Schlickeiser
+    1986), evaluated with exponentially scaled Bessel functions."""
+    y = x / 2
+    k43, k13 = kve(4 / 3, y), kve(1 / 3, y)
+    return (x * x / 2 * k43 * k13 - 0.15 * x**3 * (k43 - k13) * (k43 + k13)) * math.exp(-x)
+
+
+def r_definition(x: float) -> float:
+    """1/2 int_0^pi sin^2 F(x / sin), F(z) = z int_z^inf K_5/3: the average itself."""
+    def f(z):
+        return z * quad(lambda t: kve(5 / 3, t) * math.exp(-t), z, math.inf, epsabs=0, epsrel=1e-12)[0]
+    return quad(lambda a: math.sin(a) ** 2 * f(x / math.sin(a)), 0, math.pi, epsabs=0, epsrel=1e-11,
+                limit=200)[0] / 2
+
+
+def synchrotron(nu, gamma, n, B):
+    """(j, alpha) from int n <P> dgamma and -int <P> gamma^2 d(n/gamma^2)/dgamma dgamma
+    (the derivative inside the grid), segment by segment in ln gamma."""
+    a = 1.5 * E_CHARGE * B / (2 * math.pi * M_E * C)
+    cj = math.sqrt(3) * E_CHARGE**3 * B / (4 * math.pi * M_E * C * C)
+    ca = math.sqrt(3) * E_CHARGE**3 * B / (8 * math.pi * M_E**2 * C * C)
+    j, alpha = [], []
+    for f in nu:
+        sj = sa = 0.0
+        for g0, g1, n0, p in power_law_segments(gamma, n):
+            if f / (a * g1 * g1) > 700:
+                continue
+            def nr(u):
+                g = math.exp(u)
+                return n0 * (g / g0) ** -p * r_closed(f / (a * g * g))
+            lo, hi = math.log(g0), math.log(g1)
+            sj += quad(lambda u: nr(u) * math.exp(u), lo, hi, epsabs=0, epsrel=1e-10, limit=200)[0]
+            sa += (p + 2) * quad(nr, lo, hi, epsabs=0, epsrel=1e-10, limit=200)[0]
+        j.append(cj * sj)
+        alpha.append(ca * sa / (f * f))
+    return np.array(j), np.array(alpha)
+
+
+# ---- pair production -----------------------------------------------------------
+def breit_wheeler(s: float) -> float:
+    """Pair-production cross section over sigma_T at s = (E_cm / 2 m c^2)^2."""
+    if s <= 1:
+        return 0.0
+    b = math.sqrt(1 - 1 / s)
+    return 3 / 16 * (1 - b * b) * ((3 - b**4) * math.log((1 + b) / (1 - b)) - 2 * b * (2 - b * b))
+
+
+def isotropic_average(s0: float) -> float:
+    """int dmu/2 (1 - mu) sigma(s0 (1 - mu) / 2) / sigma_T over the angle itself."""
+    if s0 <= 1:
+        return 0.0
+    return quad(lambda mu: (1 - mu) / 2 * breit_wheeler(s0 * (1 - mu) / 2), -1, 1 - 2 / s0, epsabs=0,
+                epsrel=1e-12, limit=400)[0]
+
+
+def phi(s0: float) -> float:
+    """int_1^s0 s sigma(s) / sigma_T ds, in t = ln(s - 1) (smooth at threshold,
+    where the integrand starts as e^(3t/2)): 2 Phi / s0^2 is the isotropic average."""
+    if s0 <= 1:
+        return 0.0
+    def integrand(t):
+        dm = math.exp(t)
+        return (1 + dm) * breit_wheeler(1 + dm) * dm
+    return quad(integrand, -60.0, math.log(s0 - 1), epsabs=0, epsrel=1e-11, limit=400)[0]
+
+
+def gamma_gamma_opacity(nu, seed_nu, seed_u):
+    """2 sigma_T int (u / h) Phi(s0) / s0^2 dln nu' over the seed segments."""
+    out = []
+    for f in nu:
+        total = 0.0
+        w_th = math.log(MC2 * MC2 / (H * H * f))
+        for x0, x1, u0, q in power_law_segments(seed_nu, seed_u):
+            lo, hi = max(math.log(x0), w_th), math.log(x1)
+            if lo >= hi:
+                continue
+            def integrand(w):
+                s0 = H * H * f * math.exp(w) / (MC2 * MC2)
+                return u0 * math.exp(-q * (w - math.log(x0))) / H * phi(s0) / (s0 * s0)
+            total += quad(integrand, lo, hi, epsabs=0, epsrel=1e-10, limit=200)[0]
+        out.append(2 * SIGMA_T * total)
+    return np.array(out)
+
+
+# ---- comparison ----------------------------------------------------------------
+def worst_relative_error(got, want, floor=1e-6):
+    """Largest |got/want - 1| where want exceeds floor times its maximum."""
+    got, want = np.asarray(got), np.asarray(want)
+    mask = np.abs(want) > floor * np.max(np.abs(want))
+    return float(np.max(np.abs(got[mask] / want[mask] - 1)))
+
+
+def log_grid(count, lo, hi, endpoint=True):
+    return np.geomspace(lo, hi, count, endpoint=endpoint)
+
+
+# Inputs shared by the tests and the table: electrons and seed fields of blazar
+# models, on fine and coarse grids.
+def electrons(points):
+    gamma = log_grid(points, 10.0, 1e6)
+    return gamma, gamma**-2.5 * np.exp(-gamma / 1e5)
+
+
+def seed(points):
+    seed_nu = log_grid(points, 1e10, 1e17)
+    return seed_nu, 1e-12 * (seed_nu / 1e10) ** -0.7 * np.exp(-seed_nu / 1e16)
+
+
+def regime_errors(got, want, sizes):
+    """Worst relative error of each consecutive batch of outputs, where the
+    reference exceeds 1e-6 of the batch's maximum."""
+    out, start = [], 0
+    for size in sizes:
+        out.append(worst_relative_error(got[start:start + size], want[start:start + size]))
+        start += size
+    return out
+
+
+def synchrotron_regimes(B):
+    """Frequencies by x at gamma_max = 1e6: << 1 (power law, self-absorbed), ~ 1
+    (the cut-off), >> 1 (the exponential tail)."""
+    a = 1.5 * E_CHARGE * B / (2 * math.pi * M_E * C)
+    return {
+        "x(gamma_max) < 0.1": log_grid(8, 1e8, 0.1 * a * 1e12, False),
+        "0.1 < x(gamma_max) < 10": log_grid(8, 0.1 * a * 1e12, 10 * a * 1e12, False),
+        "x(gamma_max) > 10 (tail)": log_grid(8, 10 * a * 1e12, 1e22),
+    }
+
+
+def gamma_gamma_regimes(seed_nu):
+    """Frequencies by s0max = h nu h nu'_max / (m c^2)^2."""
+    nu_th = MC2 * MC2 / (H * H * seed_nu[-1])
+    return {
+        "threshold (1 < s0max < 2)": log_grid(4, 1.01 * nu_th, 2 * nu_th, False),
+        "2 < s0max < 1e4": log_grid(4, 2 * nu_th, 1e4 * nu_th, False),
+        "s0max > 1e4": log_grid(4, 1e4 * nu_th, 1e8 * nu_th),
+    }
+
+
+def main() -> None:
+    from ostrel_models import kernels
+
+    print(f"{'kernel':20s} {'regime':38s} {'worst rel. error':>16s}")
+    for points in (128, 16):
+        gamma, n = electrons(points)
+        regimes = synchrotron_regimes(1.0)
+        nu = np.concatenate(list(regimes.values()))
+        got, want = kernels.synchrotron(nu, gamma, n, 1.0), synchrotron(nu, gamma, n, 1.0)
+        for label, g, w in (("synchrotron j", got[0], want[0]), ("synchrotron alpha", got[1], want[1])):
+            for name, e in zip(regimes, regime_errors(g, w, [8] * 3)):
+                print(f"{label:20s} {name + f', {points} gamma':38s} {e:16.2e}")
+    for points in (24, 6):
+        seed_nu, seed_u = seed(points)
+        regimes = gamma_gamma_regimes(seed_nu)
+        nu = np.concatenate(list(regimes.values()))
+        got = kernels.gamma_gamma_opacity(nu, seed_nu, seed_u)
+        want = gamma_gamma_opacity(nu, seed_nu, seed_u)
+        for name, e in zip(regimes, regime_errors(got, want, [4] * 3)):
+            print(f"{'gamma_gamma_opacity':20s} {name + f', {points} seed':38s} {e:16.2e}")
+
+
+if __name__ == "__main__":
+    main()
