@@ -21,6 +21,8 @@ from scipy import integrate, special
 from ostrel_models import CMB, Blob, LineField, PowerLaw
 from ostrel_models.blob import escape_factor, seed_factor
 
+from kernel_sets import accurate, kernels  # noqa: F401  (fixtures)
+
 C = const.c.cgs.value
 H = const.h.cgs.value
 E = const.e.esu.value

@@ -11,6 +11,8 @@ from scipy import integrate
 from ostrel_models import (Blob, BrokenPowerLaw, ExpCutoffPowerLaw, LineField, LogParabola,
                            PowerLaw, Tabulated, available_seds, fit_sed, read_sed)
 
+from kernel_sets import accurate  # noqa: F401  (fixture)
+
 MEC2 = (const.m_e * const.c**2).cgs.value
 R = 1e16
 VOLUME = 4 / 3 * math.pi * R**3

@@ -1,4 +1,7 @@
-"""Kernel sets for the model tests: the accurate set when it is built, and the classic one."""
+"""Kernel sets for the model tests: the accurate set when it is built, and the classic one.
+
+Imported by name into the test modules (a conftest here would shadow the
+shared one of the classic tests, which they import as ``conftest``)."""
 
 import pytest
 
