@@ -14,6 +14,7 @@ fit of the blob to a measured SED.
     >>> blob.sed(np.logspace(8, 28, 200) * u.Hz)          # doctest: +SKIP
 """
 
+from ._backends import available_kernels
 from .blob import CMB, Blob, LineField
 from .data import available_seds, read_sed
 from .distributions import (BrokenPowerLaw, ElectronDistribution, ExpCutoffPowerLaw,
@@ -26,4 +27,5 @@ __all__ = [
     "Tabulated",
     "read_sed", "available_seds",
     "fit_sed", "FitResult", "DEFAULT_SYSTEMATICS",
+    "available_kernels",
 ]

@@ -27,7 +27,7 @@ import numpy as np
 
 from . import _constants as k
 
-__all__ = ["get"]
+__all__ = ["get", "available_kernels", "have_accurate"]
 
 _CACHE: dict[str, Any] = {}
 
@@ -114,6 +114,11 @@ def _classic() -> SimpleNamespace:
         inverse_compton_mono=inverse_compton_mono, compton_cooling=compton_cooling,
         compton_cooling_mono=compton_cooling_mono, synchrotron_cooling=synchrotron_cooling,
         gamma_gamma_opacity=gamma_gamma_opacity)
+
+
+def available_kernels() -> list[str]:
+    """The kernel sets the model can use here: "accurate" (when built) and "classic"."""
+    return (["accurate"] if have_accurate() else []) + ["classic"]
 
 
 def get(name: str) -> Any:
