@@ -195,3 +195,16 @@ def test_fit_refuses_unknown_or_badly_bounded_parameters(free, name):
     data = read_sed("mrk421_2009")
     with pytest.raises(ValueError, match=name.replace(".", r"\.")):
         fit_sed(_blob(), data, free, kernels="classic", progress=False)
+
+
+def test_sed_keeps_the_callers_order_and_repeated_frequencies():
+    blob = _blob(n_gamma=30)
+    nu = np.array([1e15, 1e11, 1e13, 1e11, 3e20, 1e13])
+    ordered = blob.seds(np.sort(nu) * u.Hz, kernels="classic")
+    shuffled = blob.seds(nu * u.Hz, kernels="classic")
+    back = np.searchsorted(np.sort(nu), nu)
+    for name in ("synchrotron", "ssc", "total"):
+        np.testing.assert_array_equal(shuffled[name].value, ordered[name].value[back])
+    # Energies convert by the spectral equivalency: 1 keV is 2.418e17 Hz.
+    assert blob.sed(1 * u.keV, kernels="classic").value == pytest.approx(
+        blob.sed(2.417989242e17 * u.Hz, kernels="classic").value, rel=1e-8)
