@@ -179,6 +179,40 @@ def inverse_compton(nu, gamma, n, seed_nu, seed_u):
     return np.array(out)
 
 
+def compton_cooling_mono(gamma, nu0, u0):
+    """-dgamma/dt = n_ph int (e1 - eps) K(e1, eps, gamma) de1 (energies in m c^2)
+    with the kernel of kn_kernel, whose neglected terms are O(1/gamma) (below
+    1e-5 for gamma >= 1e3); exact Thomson limit for 4 gamma eps < 1e-5."""
+    eps = H * nu0 / MC2
+    n_ph = u0 / (H * nu0)
+    out = []
+    for g in gamma:
+        big_gamma = 4 * eps * g
+        if big_gamma < 1e-5:
+            out.append(4 / 3 * SIGMA_T * C * (g * g - 1) * u0 / MC2)
+            continue
+        e_max = big_gamma * g / (1 + big_gamma)
+        lo, hi = math.log(eps), math.log(e_max)
+        total = quad(lambda w: (math.exp(w) - eps) * kn_kernel(math.exp(w), eps, g) * math.exp(w), lo, hi,
+                     epsabs=0, epsrel=1e-10, limit=400, points=[hi - 1e-3])[0]
+        out.append(n_ph * total)
+    return np.array(out)
+
+
+def compton_cooling(gamma, seed_nu, seed_u):
+    """The same integrated over the seed's power-law segments in ln nu'."""
+    out = []
+    for g in gamma:
+        total = 0.0
+        for x0, x1, u0, q in power_law_segments(seed_nu, seed_u):
+            def per_ln_nu(w):
+                nu_s = math.exp(w)
+                return compton_cooling_mono([g], nu_s, u0 * (nu_s / x0) ** -q * nu_s)[0]
+            total += quad(per_ln_nu, math.log(x0), math.log(x1), epsabs=0, epsrel=1e-9, limit=100)[0]
+        out.append(total)
+    return np.array(out)
+
+
 # ---- comparison ----------------------------------------------------------------
 def worst_relative_error(got, want, floor=1e-6):
     """Largest |got/want - 1| where want exceeds floor times its maximum."""
@@ -285,6 +319,24 @@ def main() -> None:
     want = inverse_compton(nu, gamma, n, seed_nu, seed_u)
     for name, e in zip(regimes, regime_errors(got, want, [3] * 3)):
         print(f"{'inverse_compton':20s} {name + ', 12 gamma, 6 seed':38s} {e:16.2e}")
+    # Cooling: Thomson (exact, gamma from 1), then by 4 gamma eps.
+    gamma_cool = {
+        "Thomson, gamma 1 .. 100": np.array([1.0, 1.001, 1.5, 10.0, 100.0]),
+        "4 gamma eps 0.04 .. 4": log_grid(5, 1e3, 1e5),
+        "4 gamma eps 40 .. 4e4 (deep KN)": log_grid(5, 1e6, 1e9),
+    }
+    for name, g in gamma_cool.items():
+        nu0 = 1.2e12 if name.startswith("Thomson") else MC2 * 1e-5 / H
+        got = kernels.compton_cooling_mono(g, nu0, 1e-3)
+        e = worst_relative_error(got[g > 1], compton_cooling_mono(g, nu0, 1e-3)[g > 1])
+        print(f"{'compton_cooling_mono':20s} {name:38s} {e:16.2e}")
+        if got[0] != 0.0 and g[0] == 1.0:
+            print("   (not zero at gamma = 1)")
+    seed_nu = log_grid(5, 1e14, 1e16)
+    seed_u = 1e-13 * (seed_nu / 1e14) ** -1.2
+    g = log_grid(6, 1e3, 1e8)
+    e = worst_relative_error(kernels.compton_cooling(g, seed_nu, seed_u), compton_cooling(g, seed_nu, seed_u))
+    print(f"{'compton_cooling':20s} {'gamma 1e3 .. 1e8, seed 1e14 .. 1e16 Hz':38s} {e:16.2e}")
 
 
 if __name__ == "__main__":
