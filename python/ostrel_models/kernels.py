@@ -26,7 +26,11 @@ import numpy.typing as npt
 from . import _kernels
 
 __all__ = [
+    "compton_cooling",
+    "compton_cooling_mono",
     "gamma_gamma_opacity",
+    "inverse_compton",
+    "inverse_compton_mono",
     "synchrotron",
     "synchrotron_cooling",
 ]
@@ -132,3 +136,107 @@ def gamma_gamma_opacity(nu: ArrayLike, seed_nu: ArrayLike, seed_u: ArrayLike) ->
         h nu h nu' = (m_e c^2)^2 for every seed photon.
     """
     return _kernels.gamma_gamma_opacity(_vector("nu", nu), _vector("seed_nu", seed_nu), _vector("seed_u", seed_u))
+
+
+def inverse_compton(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, seed_nu: ArrayLike,
+                    seed_u: ArrayLike) -> FloatArray:
+    """Inverse-Compton emissivity of isotropic electrons in an isotropic seed field.
+
+    Parameters
+    ----------
+    nu : array_like, shape (F,)
+        Frequencies of the scattered photons [Hz], strictly increasing.
+    gamma : array_like, shape (G,)
+        Electron Lorentz factors, strictly increasing.
+    n : array_like, shape (G,)
+        Electron density per unit Lorentz factor [cm^-3] at ``gamma``.
+    seed_nu : array_like, shape (S,)
+        Frequencies of the seed field [Hz], strictly increasing.
+    seed_u : array_like, shape (S,)
+        Spectral energy density of the seed field [erg cm^-3 Hz^-1] at
+        ``seed_nu``.
+
+    Returns
+    -------
+    ndarray, shape (F,)
+        Emissivity per steradian [erg s^-1 cm^-3 Hz^-1 sr^-1], from the exact
+        isotropic Klein-Nishina kernel (Jones 1968, Phys. Rev. 167, 1159;
+        Blumenthal & Gould 1970, Rev. Mod. Phys. 42, 237, eq. 2.48), to 1e-3
+        relative or better up to gamma_max m_e c^2.
+    """
+    return _kernels.inverse_compton(_vector("nu", nu), _vector("gamma", gamma), _vector("n", n),
+                                    _vector("seed_nu", seed_nu), _vector("seed_u", seed_u))
+
+
+def inverse_compton_mono(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, nu0: float, u0: float) -> FloatArray:
+    """Inverse-Compton emissivity of isotropic electrons in a monochromatic
+    isotropic seed field.
+
+    Parameters
+    ----------
+    nu : array_like, shape (F,)
+        Frequencies of the scattered photons [Hz], strictly increasing.
+    gamma : array_like, shape (G,)
+        Electron Lorentz factors, strictly increasing.
+    n : array_like, shape (G,)
+        Electron density per unit Lorentz factor [cm^-3] at ``gamma``.
+    nu0 : float
+        Frequency of the seed photons [Hz].
+    u0 : float
+        Energy density of the seed field [erg cm^-3].
+
+    Returns
+    -------
+    ndarray, shape (F,)
+        Emissivity per steradian [erg s^-1 cm^-3 Hz^-1 sr^-1] (exact isotropic
+        Klein-Nishina kernel, Blumenthal & Gould 1970, eq. 2.48), to 1e-3
+        relative or better.
+    """
+    return _kernels.inverse_compton_mono(_vector("nu", nu), _vector("gamma", gamma), _vector("n", n),
+                                         _scalar("nu0", nu0), _scalar("u0", u0))
+
+
+def compton_cooling(gamma: ArrayLike, seed_nu: ArrayLike, seed_u: ArrayLike) -> FloatArray:
+    """Compton energy-loss rate of electrons in an isotropic seed field.
+
+    Parameters
+    ----------
+    gamma : array_like, shape (G,)
+        Electron Lorentz factors.
+    seed_nu : array_like, shape (S,)
+        Frequencies of the seed field [Hz], strictly increasing.
+    seed_u : array_like, shape (S,)
+        Spectral energy density of the seed field [erg cm^-3 Hz^-1] at
+        ``seed_nu``.
+
+    Returns
+    -------
+    ndarray, shape (G,)
+        -dgamma/dt [s^-1], the exact Klein-Nishina loss for isotropic photons
+        (Jones 1965, Phys. Rev. 137, B1306): (4/3) sigma_T c gamma^2 beta^2
+        U / (m_e c^2) in the Thomson limit; to 1e-3 relative or better.
+    """
+    return _kernels.compton_cooling(_vector("gamma", gamma), _vector("seed_nu", seed_nu),
+                                    _vector("seed_u", seed_u))
+
+
+def compton_cooling_mono(gamma: ArrayLike, nu0: float, u0: float) -> FloatArray:
+    """Compton energy-loss rate of electrons in a monochromatic isotropic seed field.
+
+    Parameters
+    ----------
+    gamma : array_like, shape (G,)
+        Electron Lorentz factors.
+    nu0 : float
+        Frequency of the seed photons [Hz].
+    u0 : float
+        Energy density of the seed field [erg cm^-3].
+
+    Returns
+    -------
+    ndarray, shape (G,)
+        -dgamma/dt [s^-1], the exact Klein-Nishina loss for isotropic photons
+        (Jones 1965); (4/3) sigma_T c gamma^2 beta^2 u0 / (m_e c^2) in the
+        Thomson limit; to 1e-3 relative or better.
+    """
+    return _kernels.compton_cooling_mono(_vector("gamma", gamma), _scalar("nu0", nu0), _scalar("u0", u0))

@@ -65,4 +65,32 @@ NB_MODULE(_kernels, mod) {
             unlocked([&] { return m::gamma_gamma_opacity(span(nu), span(seed_nu), span(seed_u)); }));
       },
       "nu"_a, "seed_nu"_a, "seed_u"_a);
+  mod.def(
+      "inverse_compton",
+      [](Array nu, Array gamma, Array n, Array seed_nu, Array seed_u) {
+        return to_numpy(unlocked([&] {
+          return m::inverse_compton(span(nu), span(gamma), span(n), span(seed_nu), span(seed_u));
+        }));
+      },
+      "nu"_a, "gamma"_a, "n"_a, "seed_nu"_a, "seed_u"_a);
+  mod.def(
+      "inverse_compton_mono",
+      [](Array nu, Array gamma, Array n, double nu0, double u0) {
+        return to_numpy(
+            unlocked([&] { return m::inverse_compton_mono(span(nu), span(gamma), span(n), nu0, u0); }));
+      },
+      "nu"_a, "gamma"_a, "n"_a, "nu0"_a, "u0"_a);
+  mod.def(
+      "compton_cooling",
+      [](Array gamma, Array seed_nu, Array seed_u) {
+        return to_numpy(
+            unlocked([&] { return m::compton_cooling(span(gamma), span(seed_nu), span(seed_u)); }));
+      },
+      "gamma"_a, "seed_nu"_a, "seed_u"_a);
+  mod.def(
+      "compton_cooling_mono",
+      [](Array gamma, double nu0, double u0) {
+        return to_numpy(unlocked([&] { return m::compton_cooling_mono(span(gamma), nu0, u0); }));
+      },
+      "gamma"_a, "nu0"_a, "u0"_a);
 }

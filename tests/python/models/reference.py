@@ -118,6 +118,101 @@ def gamma_gamma_opacity(nu, seed_nu, seed_u):
     return np.array(out)
 
 
+# ---- inverse Compton (isotropic Klein-Nishina kernel) ----------------------------
+R0_SQ = 3 * SIGMA_T / (8 * math.pi)  # classical electron radius squared
+
+
+def kn_kernel(e1: float, eps: float, g: float) -> float:
+    """Scattered photons per unit time and unit dimensionless energy e1 of an
+    electron gamma = g in a unit density of photons of energy eps (energies in
+    m c^2): Blumenthal & Gould 1970, eq. 2.48, zero outside 1/(4 g^2) <= q <= 1.
+    With energies in m c^2 the prefactor is 2 pi r0^2 c / (g^2 eps), which gives
+    the Thomson power (4/3) sigma_T c g^2 eps (test_models_accuracy checks it)."""
+    big_gamma = 4 * eps * g
+    if e1 >= g:
+        return 0.0
+    q = e1 / (big_gamma * (g - e1))
+    if q > 1 or q < 1 / (4 * g * g):
+        return 0.0
+    f = 2 * q * math.log(q) + (1 + 2 * q) * (1 - q) + (big_gamma * q) ** 2 * (1 - q) / (2 * (1 + big_gamma * q))
+    return 2 * math.pi * R0_SQ * C / (g * g * eps) * f
+
+
+def kn_gamma_min(e1: float, eps: float) -> float:
+    """Smallest gamma that scatters eps up to e1 (q = 1)."""
+    return e1 / 2 * (1 + math.sqrt(1 + 1 / (eps * e1)))
+
+
+def inverse_compton_mono(nu, gamma, n, nu0, u0):
+    """Emissivity per steradian: (h nu / 4 pi) (h / m c^2) int n(gamma) K(e1, eps0, gamma)
+    n_ph dgamma, n_ph = u0 / (h nu0), by segments in ln gamma."""
+    eps = H * nu0 / MC2
+    n_ph = u0 / (H * nu0)
+    out = []
+    for f in nu:
+        e1 = H * f / MC2
+        g_lo = kn_gamma_min(e1, eps)
+        total = 0.0
+        for g0, g1, n0, p in power_law_segments(gamma, n):
+            lo, hi = math.log(max(g0, g_lo)), math.log(g1)
+            if lo >= hi:
+                continue
+            total += quad(lambda u: n0 * (math.exp(u) / g0) ** -p * kn_kernel(e1, eps, math.exp(u)) * math.exp(u),
+                          lo, hi, epsabs=0, epsrel=1e-10, limit=200)[0]
+        out.append(H * f / (4 * math.pi) * H / MC2 * n_ph * total)
+    return np.array(out)
+
+
+def inverse_compton(nu, gamma, n, seed_nu, seed_u):
+    """The same on a tabulated seed: the monochromatic result integrated over the
+    seed's power-law segments in ln nu' (photon density u / h per unit ln nu')."""
+    out = []
+    for f in nu:
+        total = 0.0
+        for x0, x1, u0, q in power_law_segments(seed_nu, seed_u):
+            def per_ln_nu(w):
+                nu_s = math.exp(w)
+                u_nu = u0 * (nu_s / x0) ** -q
+                return inverse_compton_mono([f], gamma, n, nu_s, u_nu * nu_s)[0]
+            total += quad(per_ln_nu, math.log(x0), math.log(x1), epsabs=0, epsrel=1e-8, limit=100)[0]
+        out.append(total)
+    return np.array(out)
+
+
+def compton_cooling_mono(gamma, nu0, u0):
+    """-dgamma/dt = n_ph int (e1 - eps) K(e1, eps, gamma) de1 (energies in m c^2)
+    with the kernel of kn_kernel, whose neglected terms are O(1/gamma) (below
+    1e-5 for gamma >= 1e3); exact Thomson limit for 4 gamma eps < 1e-5."""
+    eps = H * nu0 / MC2
+    n_ph = u0 / (H * nu0)
+    out = []
+    for g in gamma:
+        big_gamma = 4 * eps * g
+        if big_gamma < 1e-5:
+            out.append(4 / 3 * SIGMA_T * C * (g * g - 1) * u0 / MC2)
+            continue
+        e_max = big_gamma * g / (1 + big_gamma)
+        lo, hi = math.log(eps), math.log(e_max)
+        total = quad(lambda w: (math.exp(w) - eps) * kn_kernel(math.exp(w), eps, g) * math.exp(w), lo, hi,
+                     epsabs=0, epsrel=1e-10, limit=400, points=[hi - 1e-3])[0]
+        out.append(n_ph * total)
+    return np.array(out)
+
+
+def compton_cooling(gamma, seed_nu, seed_u):
+    """The same integrated over the seed's power-law segments in ln nu'."""
+    out = []
+    for g in gamma:
+        total = 0.0
+        for x0, x1, u0, q in power_law_segments(seed_nu, seed_u):
+            def per_ln_nu(w):
+                nu_s = math.exp(w)
+                return compton_cooling_mono([g], nu_s, u0 * (nu_s / x0) ** -q * nu_s)[0]
+            total += quad(per_ln_nu, math.log(x0), math.log(x1), epsabs=0, epsrel=1e-9, limit=100)[0]
+        out.append(total)
+    return np.array(out)
+
+
 # ---- comparison ----------------------------------------------------------------
 def worst_relative_error(got, want, floor=1e-6):
     """Largest |got/want - 1| where want exceeds floor times its maximum."""
@@ -173,6 +268,17 @@ def gamma_gamma_regimes(seed_nu):
     }
 
 
+def compton_regimes(eps, gamma_max):
+    """Output energies e1 = h nu / m c^2 by the Klein-Nishina parameter of the
+    electrons that make them: Thomson (4 eps gamma << 1), transition, and the
+    Klein-Nishina tail up to gamma_max m c^2."""
+    return {
+        "Thomson (e1 < 0.0025/eps)": log_grid(6, 10 * eps, 0.0025 / eps, False) * MC2 / H,
+        "transition (e1 < 1/eps)": log_grid(6, 0.0025 / eps, 1 / eps, False) * MC2 / H,
+        "KN tail (e1 to 0.99 gamma_max)": log_grid(6, 1 / eps, 0.99 * gamma_max) * MC2 / H,
+    }
+
+
 def main() -> None:
     from ostrel_models import kernels
 
@@ -193,6 +299,44 @@ def main() -> None:
         want = gamma_gamma_opacity(nu, seed_nu, seed_u)
         for name, e in zip(regimes, regime_errors(got, want, [4] * 3)):
             print(f"{'gamma_gamma_opacity':20s} {name + f', {points} seed':38s} {e:16.2e}")
+    if not hasattr(kernels, "inverse_compton_mono"):
+        return
+    nu0, u0 = 2.5e15, 1e-3
+    for points in (32, 8):
+        gamma, n = electrons(points)
+        regimes = compton_regimes(H * nu0 / MC2, gamma[-1])
+        nu = np.concatenate(list(regimes.values()))
+        got = kernels.inverse_compton_mono(nu, gamma, n, nu0, u0)
+        want = inverse_compton_mono(nu, gamma, n, nu0, u0)
+        for name, e in zip(regimes, regime_errors(got, want, [6] * 3)):
+            print(f"{'inverse_compton_mono':20s} {name + f', {points} gamma':38s} {e:16.2e}")
+    seed_nu = log_grid(6, 1e14, 1e16)
+    seed_u = 1e-13 * (seed_nu / 1e14) ** -1.2
+    gamma, n = electrons(12)
+    regimes = compton_regimes(H * 1e15 / MC2, gamma[-1])
+    nu = np.concatenate([v[::2] for v in regimes.values()])
+    got = kernels.inverse_compton(nu, gamma, n, seed_nu, seed_u)
+    want = inverse_compton(nu, gamma, n, seed_nu, seed_u)
+    for name, e in zip(regimes, regime_errors(got, want, [3] * 3)):
+        print(f"{'inverse_compton':20s} {name + ', 12 gamma, 6 seed':38s} {e:16.2e}")
+    # Cooling: Thomson (exact, gamma from 1), then by 4 gamma eps.
+    gamma_cool = {
+        "Thomson, gamma 1 .. 100": np.array([1.0, 1.001, 1.5, 10.0, 100.0]),
+        "4 gamma eps 0.04 .. 4": log_grid(5, 1e3, 1e5),
+        "4 gamma eps 40 .. 4e4 (deep KN)": log_grid(5, 1e6, 1e9),
+    }
+    for name, g in gamma_cool.items():
+        nu0 = 1.2e12 if name.startswith("Thomson") else MC2 * 1e-5 / H
+        got = kernels.compton_cooling_mono(g, nu0, 1e-3)
+        e = worst_relative_error(got[g > 1], compton_cooling_mono(g, nu0, 1e-3)[g > 1])
+        print(f"{'compton_cooling_mono':20s} {name:38s} {e:16.2e}")
+        if got[0] != 0.0 and g[0] == 1.0:
+            print("   (not zero at gamma = 1)")
+    seed_nu = log_grid(5, 1e14, 1e16)
+    seed_u = 1e-13 * (seed_nu / 1e14) ** -1.2
+    g = log_grid(6, 1e3, 1e8)
+    e = worst_relative_error(kernels.compton_cooling(g, seed_nu, seed_u), compton_cooling(g, seed_nu, seed_u))
+    print(f"{'compton_cooling':20s} {'gamma 1e3 .. 1e8, seed 1e14 .. 1e16 Hz':38s} {e:16.2e}")
 
 
 if __name__ == "__main__":

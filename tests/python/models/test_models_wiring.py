@@ -49,6 +49,11 @@ def test_lists_integer_and_strided_arrays_give_the_same_float64_result():
         (lambda: kernels.synchrotron_cooling([], 1.0), "gamma: must not be empty"),
         (lambda: kernels.gamma_gamma_opacity(NU, SEED_NU, [1, -1, 1]), "seed_u: contains a negative value"),
         (lambda: kernels.gamma_gamma_opacity(NU, [[1e12]], [1]), "seed_nu: must be one-dimensional"),
+        (lambda: kernels.inverse_compton(NU, GAMMA, N, SEED_NU, SEED_U[:2]),
+         "seed_u: length 2 differs from the length 3 of seed_nu"),
+        (lambda: kernels.inverse_compton_mono(NU, GAMMA, N, 1e14, np.inf), "u0: must be finite"),
+        (lambda: kernels.compton_cooling_mono(GAMMA, 0.0, 1.0), "nu0: must be positive"),
+        (lambda: kernels.compton_cooling([[1.0]], SEED_NU, SEED_U), "gamma: must be one-dimensional"),
     ],
 )
 def test_bad_input_is_a_value_error_naming_the_argument(call, message):
@@ -90,7 +95,9 @@ nu = np.geomspace(1e7, 1e27, 101)
 seed_nu = np.geomspace(1e9, 1e18, 53)
 seed_u = 1e-12 * (seed_nu / 1e9)**-0.8
 out = list(kernels.synchrotron(nu, gamma, n, 0.3)) + [
-    kernels.gamma_gamma_opacity(nu, seed_nu, seed_u), kernels.synchrotron_cooling(gamma, 0.3)]
+    kernels.gamma_gamma_opacity(nu, seed_nu, seed_u), kernels.synchrotron_cooling(gamma, 0.3),
+    kernels.inverse_compton(nu, gamma, n, seed_nu, seed_u), kernels.inverse_compton_mono(nu, gamma, n, 1e14, 1e-3),
+    kernels.compton_cooling(gamma, seed_nu, seed_u), kernels.compton_cooling_mono(gamma, 1e14, 1e-3)]
 print(json.dumps([hashlib.sha256(a.tobytes()).hexdigest() for a in out]))
 """
 
