@@ -20,8 +20,9 @@ Doppler factor δ_D and redshift z, at luminosity distance d_L.
   u'(ν') = (4π/c)(j'/α') ⟨1 − e^(−α' s)⟩, averaged over the distance s from a
   point of the sphere to its surface along a random direction, whose
   distribution is p(s) = (3/4R)(1 − s²/4R²) on [0, 2R]; thin, this is
-  u' = 3π j' R / c = (9/16) L'/(π R² c) (the volume average of Gould 1979, of
-  DM09's self-Compton field).
+  u' = 3π j' R / c = (9/16) L'/(π R² c), the volume average of Gould (1979);
+  the value at the centre, 4π j' R / c, is 4/3 of it.  The electrons, spread
+  evenly through the sphere, see the volume average.
 - External Compton scattering of a radiation field that is isotropic in the
   host galaxy's frame (the CMB at redshift z, or a monochromatic line field
   such as the broad-line region or the dust torus seen from inside): the
