@@ -227,3 +227,19 @@ def test_default_grids_agree_with_four_times_finer_ones(accurate):
     fine = blob(n_gamma=480, seed_per_decade=32).sed(nu, kernels=accurate).value
     keep = fine > 1e-4 * fine.max()
     np.testing.assert_allclose(coarse[keep], fine[keep], rtol=0.01)
+
+
+def test_gamma_gamma_absorption_acts_at_blob_frame_frequencies(accurate):
+    # A compact blob absorbs its own TeV photons: each component emerges
+    # multiplied by the sphere's escape probability for the pair-production
+    # opacity of its synchrotron field, taken at ν' = (1 + z) ν / δ_D.
+    from ostrel_models import BrokenPowerLaw, kernels as K
+    blob = Blob(radius=3e15 * u.cm, B=0.1 * u.G, doppler=10, z=0.1,
+                electrons=BrokenPowerLaw(2.0, 4.0, 1e5, 100, 1e7), energy=3e47 * u.erg)
+    nu = np.geomspace(1e25, 1e28, 7)
+    thick = blob.sed(nu * u.Hz, component="ssc").value
+    thin = blob.sed(nu * u.Hz, component="ssc", gamma_gamma=False).value
+    seed_nu, seed_u = blob.seed_field(kernels=accurate)
+    tau = 2 * 3e15 * K.gamma_gamma_opacity(nu * 1.1 / 10, seed_nu.value, seed_u.value)
+    assert tau.max() > 1                      # the test needs real absorption
+    np.testing.assert_allclose(thick / thin, escape_factor(tau), rtol=1e-6)
