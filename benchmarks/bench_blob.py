@@ -3,7 +3,7 @@ at 200 frequencies, on the accurate and on the classic kernels, on one and
 two worker threads (best of several calls, milliseconds per SED).
 
 The blob is the Mrk 421 model of the README (broken power law on the model's
-default grids: 120 Lorentz factors plus the break, a synchrotron seed field
+default grids: 48 Lorentz factors plus the break, a synchrotron seed field
 of 8 points per decade).
 """
 

@@ -219,8 +219,9 @@ class Blob:
     external : sequence of CMB or LineField
         Radiation fields isotropic in the host frame, scattered by the
         electrons (the "ec" component).
-    n_gamma : int
-        Points of the logarithmic electron grid (a break is added to it).
+    n_gamma : int, optional
+        Points of the electron grid (a break is added to it); by default the
+        distribution's ``default_grid_points``.
     seed_per_decade : float
         Points per decade of the grid of the synchrotron seed field.
 
@@ -234,7 +235,7 @@ class Blob:
     def __init__(self, radius: Any, B: Any, doppler: float, z: float,
                  electrons: ElectronDistribution, energy: Any = None, density: Any = None,
                  Gamma: float | None = None, distance: Any = None,
-                 external: Iterable[CMB | LineField] = (), n_gamma: int = 120,
+                 external: Iterable[CMB | LineField] = (), n_gamma: int | None = None,
                  seed_per_decade: float = 8.0) -> None:
         self.radius = radius
         self.B = B
@@ -251,7 +252,7 @@ class Blob:
         self.Gamma = Gamma
         self.distance = distance
         self.external = list(external)
-        self.n_gamma = int(n_gamma)
+        self.n_gamma = None if n_gamma is None else int(n_gamma)
         self.seed_per_decade = float(seed_per_decade)
         self._dl_cache: tuple[float, float] | None = None
         self.validate()
@@ -350,7 +351,7 @@ class Blob:
                              f"{dmax:.6g} for Gamma = {gam:.6g}, got {self._doppler}")
         if self._distance is None and self._z <= 0.0:
             raise ValueError("z must be positive unless distance is given")
-        if self.n_gamma < 8:
+        if self.n_gamma is not None and self.n_gamma < 8:
             raise ValueError(f"n_gamma must be at least 8, got {self.n_gamma}")
         if not self.seed_per_decade >= 2.0:
             raise ValueError(f"seed_per_decade must be at least 2, got {self.seed_per_decade}")
@@ -381,7 +382,8 @@ class Blob:
 
     def _electrons(self) -> tuple[Array, Array]:
         """Grid γ' and the normalised density n'(γ') [cm⁻³ per unit γ]."""
-        g = self.electrons.grid(self.n_gamma)
+        points = self.electrons.default_grid_points if self.n_gamma is None else self.n_gamma
+        g = self.electrons.grid(points)
         shape = self.electrons.shape(g)
         kind, value = self._norm
         if kind == "energy":
