@@ -97,7 +97,7 @@ def phi(s0: float) -> float:
     def integrand(t):
         dm = math.exp(t)
         return (1 + dm) * breit_wheeler(1 + dm) * dm
-    return quad(integrand, -60.0, math.log(s0 - 1), epsabs=0, epsrel=1e-11, limit=400)[0]
+    return quad(integrand, -60.0, math.log(s0 - 1), epsabs=0, epsrel=1e-10, limit=400)[0]
 
 
 def gamma_gamma_opacity(nu, seed_nu, seed_u):
