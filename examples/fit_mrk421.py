@@ -98,9 +98,7 @@ def plot(result: FitResult, data: Any, fitted: npt.NDArray[np.bool_], path: Path
     err = np.vstack([data["nuFnu_err_low"].value, data["nuFnu_err_high"].value])
     groups = np.array([instrument_group(n) for n in data["instrument"]])
     res_all = np.full(len(data), np.nan)
-    res_all[fitted] = result.residuals / (np.sqrt(
-        (0.5 * (err[0, fitted] + err[1, fitted]) / flux[fitted]) ** 2 + result.systematics**2)
-        / np.log(10.0))
+    res_all[fitted] = result.residuals / result.sigma
     for name, (marker, colour) in STYLE.items():
         sel = groups == name
         if not np.any(sel):

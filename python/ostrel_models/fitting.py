@@ -57,6 +57,8 @@ class FitResult:
     at_bound : names of parameters that ended on one of their bounds (their
         uncertainty is not meaningful)
     residuals : (log10 M − log10 F) at the data points
+    sigma : the error of log10 F at each point, statistical and systematic
+        (residuals / sigma are the normalised residuals)
     """
 
     params: dict[str, Any]
@@ -70,6 +72,7 @@ class FitResult:
     elapsed: float
     at_bound: list[str]
     residuals: Array
+    sigma: Array
     covariance: Array
     systematics: float
     data: Table = field(repr=False)
@@ -288,4 +291,5 @@ def fit_sed(model: Any, data: Table, free: Mapping[str, Any],
     return FitResult(params=values, errors=errors, chi2=chi2, dof=len(f) - len(params),
                      model=work, success=bool(sol.success), message=str(sol.message),
                      nfev=prog.count, elapsed=elapsed, at_bound=at_bound,
-                     residuals=r * sigma, covariance=cov, systematics=systematics, data=data)
+                     residuals=r * sigma, sigma=sigma, covariance=cov,
+                     systematics=systematics, data=data)
