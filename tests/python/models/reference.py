@@ -35,7 +35,10 @@ def power_law_segments(x, y):
 # ---- synchrotron -------------------------------------------------------------
 def r_closed(x: float) -> float:
     """Pitch-averaged synchrotron function, closed form (Crusius & Schlickeiser
-    1986), evaluated with exponentially scaled Bessel functions."""
+    1986), evaluated with exponentially scaled Bessel functions (zero where
+    e^-x underflows)."""
+    if x > 750:
+        return 0.0
     y = x / 2
     k43, k13 = kve(4 / 3, y), kve(1 / 3, y)
     return (x * x / 2 * k43 * k13 - 0.15 * x**3 * (k43 - k13) * (k43 + k13)) * math.exp(-x)

@@ -29,6 +29,23 @@ def test_synchrotron_against_quadrature(points):
     assert max(ref.regime_errors(alpha, alpha_ref, sizes)) < 1e-4
 
 
+@pytest.mark.parametrize("seed", range(4))
+def test_synchrotron_on_random_steep_distributions(seed):
+    # Jumps of many decades between neighbouring points (indices up to +-20),
+    # empty segments and fields from 1 mG to 100 G stress the choice of
+    # quadrature pieces; alpha then sums terms of both signs.
+    rng = np.random.default_rng(seed)
+    gamma = np.unique(np.concatenate([[1.0 + rng.random()], 10 ** rng.uniform(0.5, 7, 9)]))
+    n = 10 ** rng.uniform(-10, 5, len(gamma))
+    n[rng.random(len(gamma)) < 0.15] = 0.0
+    B = 10 ** rng.uniform(-3, 2)
+    nu = np.geomspace(10 ** rng.uniform(5, 10), 10 ** rng.uniform(15, 24), 10)
+    j, alpha = kernels.synchrotron(nu, gamma, n, B)
+    j_ref, alpha_ref = ref.synchrotron(nu, gamma, n, B)
+    assert ref.worst_relative_error(j, j_ref) < 1e-4
+    assert ref.worst_relative_error(alpha, alpha_ref) < 1e-4
+
+
 def test_synchrotron_ignores_empty_segments_and_the_grid_outside():
     # A zero endpoint empties its segment: the electrons between 1e3 and 1e4
     # alone emit and absorb, whatever the grid holds beyond them.
