@@ -96,26 +96,18 @@ struct Electrons {
 };
 
 // Integral of n(gamma) gamma^-2 r(gamma, d) dgamma over d = gamma - eps1 in
-// [d0, d1] (inside segment i), by the fixed rule in s = ln d on equal pieces.
+// [d0, d1] (inside segment i), by the split rule in s = ln d.
 template <class R>
 double gamma_integral(const Electrons& e, std::size_t i, double eps1, double d0, double d1, R&& r) {
-  const double s0 = std::log(d0), s1 = std::log(d1);
-  const double width = s1 - s0;
   // In s the integrand's logarithm changes at most by |s_i - 2| + 1 per unit
   // from n gamma^-2 dgamma/ds, and by about 2 more from r.
-  const int m = compton::pieces(width, std::fabs(e.t.slope[i] - 2.0) + 3.0);
-  const double h = width / m;
+  const compton::Split sp = compton::split(std::log(d1 / d0), std::fabs(e.t.slope[i] - 2.0) + 3.0);
   double sum = 0.0;
-  for (int p = 0; p < m; ++p) {
-    const double mid = s0 + (p + 0.5) * h;
-    double piece = 0.0;
-    for (std::size_t k = 0; k < compton::kNode.size(); ++k) {
-      const double d = std::exp(mid + 0.5 * h * compton::kNode[k]);
-      const double g = eps1 + d;
-      piece += compton::kWeight[k] * d * e.density_over_g2(i, std::log(g)) * r(g, d);
-    }
-    sum += 0.5 * h * piece;
-  }
+  compton::for_each_node(std::log(d0), std::log(d1), sp, [&](double s, double w) {
+    const double d = std::exp(s);
+    const double g = eps1 + d;
+    sum += w * d * e.density_over_g2(i, std::log(g)) * r(g, d);
+  });
   return sum;
 }
 
@@ -180,10 +172,20 @@ class Seed {
 
   // Moments over [a, b], lo() <= a < b <= hi().
   Moments range(double a, double b) const {
-    const std::size_t ja = find(a), jb = find(b);
+    const std::size_t ja = find(a);
     const Moments pa = partial(ja, std::log(a / eps_[ja]));
-    const Moments pb = partial(jb, std::log(b / eps_[jb]));
     Moments m;
+    if (b >= hi()) {  // the usual case: everything above a
+      const Moments& wa = whole_[ja];
+      const Moments& s1 = suffix_[ja + 1];
+      m.m2 = (wa.m2 - pa.m2) + s1.m2;
+      m.m3 = (wa.m3 - pa.m3) + s1.m3;
+      m.m4 = (wa.m4 - pa.m4) + s1.m4;
+      m.mn = (wa.mn - pa.mn) + s1.mn;
+      return m;
+    }
+    const std::size_t jb = find(b);
+    const Moments pb = partial(jb, std::log(b / eps_[jb]));
     if (ja == jb) {
       m.m2 = pb.m2 - pa.m2;
       m.m3 = pb.m3 - pa.m3;
@@ -249,6 +251,28 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
   const double eps0 = nu0 * kEpsPerHz;
   const double seed = u0 * kEpsPerHz / (eps0 * eps0);
   const double g_first = std::fmax(gamma.front(), 1.0), g_last = gamma.back();
+
+  // Segments that lie wholly in the allowed range and at least twice eps_1
+  // are integrated in ln gamma (where q and g change by at most a factor
+  // e^3 per unit) on nodes shared by all outputs: gamma, the weight times
+  // n(gamma)/gamma, and 1/(4 gamma eps0).
+  const std::size_t nseg = e.t.segments();
+  std::vector<std::size_t> first(nseg + 1, 0);
+  std::vector<double> node_g, node_w, node_c;
+  for (std::size_t i = 0; i < nseg; ++i) {
+    first[i] = node_g.size();
+    if (!e.t.live[i]) continue;
+    const double t0 = e.t.lnx[i], t1 = e.t.lnx[i + 1];
+    const compton::Split sp = compton::split(t1 - t0, std::fabs(e.t.slope[i] - 1.0) + 3.0);
+    compton::for_each_node(t0, t1, sp, [&](double t, double w) {
+      const double g = std::exp(t);
+      node_g.push_back(g);
+      node_w.push_back(w * g * e.density_over_g2(i, t));
+      node_c.push_back(1.0 / (4.0 * g * eps0));
+    });
+  }
+  first[nseg] = node_g.size();
+
   return pool::parallel_map<double>(nu.size(), [&](std::size_t o) {
     const double eps1 = nu[o] * kEpsPerHz;
     const double lo = std::fmax(excess_min(eps0, eps1), g_first - eps1);
@@ -259,10 +283,18 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
       return klein_nishina::emission_kernel(gq / (4.0 * g * eps0), gq);
     };
     double sum = 0.0;
-    for (std::size_t i = e.segment(eps1 + lo); i < e.t.segments() && e.t.x[i] - eps1 < hi; ++i) {
+    for (std::size_t i = e.segment(eps1 + lo); i < nseg && e.t.x[i] - eps1 < hi; ++i) {
       if (!e.t.live[i]) continue;
-      const double d0 = std::fmax(e.t.x[i] - eps1, lo), d1 = std::fmin(e.t.x[i + 1] - eps1, hi);
-      if (d0 < d1) sum += gamma_integral(e, i, eps1, d0, d1, r);
+      const double d0 = e.t.x[i] - eps1, d1 = e.t.x[i + 1] - eps1;
+      if (d0 >= lo && d1 <= hi && e.t.x[i] >= 2.0 * eps1) {
+        for (std::size_t k = first[i]; k < first[i + 1]; ++k) {
+          const double gq = eps1 / (node_g[k] - eps1);
+          sum += node_w[k] * klein_nishina::emission_kernel(gq * node_c[k], gq);
+        }
+      } else {
+        const double a = std::fmax(d0, lo), b = std::fmin(d1, hi);
+        if (a < b) sum += gamma_integral(e, i, eps1, a, b, r);
+      }
     }
     return kEmissionCoeff * eps1 * seed * sum;
   });
