@@ -23,8 +23,8 @@
 // 2 q ln q with A = g^2 / (2 (1 + g)) independent of eps, so R is exact in
 // closed form from four moments of the power-law seed over [k, gamma g]:
 // int u eps^-m deps (m = 2, 3, 4) and int u eps^-3 ln eps deps.  Those are
-// kept as suffix sums over whole seed segments plus a closed-form partial
-// segment at each end, so R costs two logarithms and two exponentials.  R is
+// kept as sums over whole seed segments plus a closed-form part of a segment
+// at each end, so R costs a few logarithms and exponentials.  R is
 // then integrated over gamma as in the monochromatic case, with extra
 // breakpoints where R is not smooth: where k crosses an edge of the seed's
 // support (R' jumps there) and where gamma g crosses a seed point (R'' jumps).
@@ -132,28 +132,25 @@ class Seed {
     if (lo_ < 0) return;
     ln_ref_ = std::log(eps_[lo_]);
     c2_.assign(ns, 0.0);
-    c3_.assign(ns, 0.0);
-    c4_.assign(ns, 0.0);
     lnrel_.assign(ns, 0.0);
     s2_.assign(ns, 0.0);
     for (std::size_t j = 0; j < ns; ++j) {
       if (!t_.live[j]) continue;
       c2_[j] = t_.f[j] / eps_[j];
-      c3_[j] = c2_[j] / eps_[j];
-      c4_[j] = c3_[j] / eps_[j];
       lnrel_[j] = std::log(eps_[j]) - ln_ref_;
       s2_[j] = t_.slope[j] - 1.0;
     }
-    // Suffix sums of whole segments: sum_[j] = moments of segments j, j+1, ...
+    // Prefix and suffix sums of whole segments: below_[j] holds the moments of
+    // segments 0 .. j-1, above_[j] those of segments j, j+1, ...  A run of
+    // whole segments is the difference of whichever pair subtracts less.
     whole_.resize(ns);
-    suffix_.assign(ns + 1, Moments{});
-    for (std::size_t j = ns; j-- > 0;) {
-      whole_[j] = partial(j, t_.lnx[j + 1] - t_.lnx[j]);
-      suffix_[j].m2 = suffix_[j + 1].m2 + whole_[j].m2;
-      suffix_[j].m3 = suffix_[j + 1].m3 + whole_[j].m3;
-      suffix_[j].m4 = suffix_[j + 1].m4 + whole_[j].m4;
-      suffix_[j].mn = suffix_[j + 1].mn + whole_[j].mn;
+    below_.assign(ns + 1, Moments{});
+    above_.assign(ns + 1, Moments{});
+    for (std::size_t j = 0; j < ns; ++j) {
+      whole_[j] = piece(j, eps_[j], eps_[j + 1]);
+      below_[j + 1] = add(below_[j], whole_[j], 1.0);
     }
+    for (std::size_t j = ns; j-- > 0;) above_[j] = add(above_[j + 1], whole_[j], 1.0);
     // Points where the support begins or ends (seed edges, dead segments).
     for (std::size_t j = 0; j < eps_.size(); ++j) {
       const bool left = j > 0 && t_.live[j - 1];
@@ -170,40 +167,35 @@ class Seed {
   const std::vector<double>& points() const { return points_; }
   double ln_ref() const { return ln_ref_; }
 
-  // Moments over [a, b], lo() <= a < b <= hi().
+  // Moments over [a, b], lo() <= a < b <= hi().  Every part is computed from
+  // its own lower end, never as the difference of two integrals from a
+  // segment's start: over a wide segment eps^-4 spans many decades and such a
+  // difference would cancel.
   Moments range(double a, double b) const {
     const std::size_t ja = find(a);
-    const Moments pa = partial(ja, std::log(a / eps_[ja]));
-    Moments m;
-    if (b >= hi()) {  // the usual case: everything above a
-      const Moments& wa = whole_[ja];
-      const Moments& s1 = suffix_[ja + 1];
-      m.m2 = (wa.m2 - pa.m2) + s1.m2;
-      m.m3 = (wa.m3 - pa.m3) + s1.m3;
-      m.m4 = (wa.m4 - pa.m4) + s1.m4;
-      m.mn = (wa.mn - pa.mn) + s1.mn;
-      return m;
-    }
+    if (b >= hi()) return add(piece(ja, a, eps_[ja + 1]), above_[ja + 1], 1.0);  // the usual case
     const std::size_t jb = find(b);
-    const Moments pb = partial(jb, std::log(b / eps_[jb]));
-    if (ja == jb) {
-      m.m2 = pb.m2 - pa.m2;
-      m.m3 = pb.m3 - pa.m3;
-      m.m4 = pb.m4 - pa.m4;
-      m.mn = pb.mn - pa.mn;
-    } else {
-      const Moments& wa = whole_[ja];
-      const Moments& s1 = suffix_[ja + 1];
-      const Moments& s2 = suffix_[jb];
-      m.m2 = (wa.m2 - pa.m2) + (s1.m2 - s2.m2) + pb.m2;
-      m.m3 = (wa.m3 - pa.m3) + (s1.m3 - s2.m3) + pb.m3;
-      m.m4 = (wa.m4 - pa.m4) + (s1.m4 - s2.m4) + pb.m4;
-      m.mn = (wa.mn - pa.mn) + (s1.mn - s2.mn) + pb.mn;
-    }
+    if (ja == jb) return piece(ja, a, b);
+    Moments m = add(piece(ja, a, eps_[ja + 1]), piece(jb, eps_[jb], b), 1.0);
+    if (jb > ja + 1) m = add(m, run(ja + 1, jb), 1.0);
     return m;
   }
 
  private:
+  static Moments add(const Moments& x, const Moments& y, double sign) {
+    return {x.m2 + sign * y.m2, x.m3 + sign * y.m3, x.m4 + sign * y.m4, x.mn + sign * y.mn};
+  }
+
+  // Moments of the whole segments j0 .. j1-1.
+  Moments run(std::size_t j0, std::size_t j1) const {
+    const auto pick = [](double bt, double bs, double at, double as) {
+      return bs <= as ? bt - bs : at - as;  // bt - bs = at - as, subtracting less
+    };
+    const Moments &bt = below_[j1], &bs = below_[j0], &at = above_[j0], &as = above_[j1];
+    return {pick(bt.m2, bs.m2, at.m2, as.m2), pick(bt.m3, bs.m3, at.m3, as.m3),
+            pick(bt.m4, bs.m4, at.m4, as.m4), pick(bt.mn, bs.mn, at.mn, as.mn)};
+  }
+
   // Segment j with eps_j <= x < eps_{j+1}, within the support.
   std::size_t find(double x) const {
     const auto first = eps_.begin() + lo_, last = eps_.begin() + hi_;
@@ -211,19 +203,25 @@ class Seed {
     return static_cast<std::size_t>(it - eps_.begin()) - 1;
   }
 
-  // Moments over [eps_j, eps_j e^L] of segment j, where
-  // u = u_j (eps/eps_j)^beta: int_0^L e^{(beta - m + 1) t} dt and
-  // int_0^L t e^{(beta - 2) t} dt in t = ln(eps/eps_j).
-  Moments partial(std::size_t j, double L) const {
+  // Moments over [x0, x1] inside segment j, where u = u_j (eps/eps_j)^beta.
+  // From x0, with u0 = u(x0) and t = ln(eps/x0) in [0, L]:
+  //   int u eps^-m deps = u0 x0^{1-m} int_0^L e^{(beta - m + 1) t} dt,
+  //   int u eps^-3 ln(eps/eps_ref) deps = u0 x0^-2 int_0^L t e^{(beta - 2) t} dt
+  //                                       + ln(x0/eps_ref) int u eps^-3 deps.
+  Moments piece(std::size_t j, double x0, double x1) const {
     Moments m;
-    if (c2_[j] == 0.0 || L == 0.0) return m;
+    if (c2_[j] == 0.0 || !(x0 < x1)) return m;
+    const double La = std::log(x0 / eps_[j]), L = std::log(x1 / x0);
+    const double ea = eps_[j] / x0;                 // e^{-La}
+    const double c2 = c2_[j] * std::exp(s2_[j] * La);  // u0 / x0
+    const double c3 = c2 * ea / eps_[j], c4 = c3 * ea / eps_[j];
     const double z2 = s2_[j] * L, z3 = z2 - L, z4 = z3 - L;
-    const double ez2 = std::exp(z2), em = std::exp(-L);
+    const double ez2 = std::exp(z2), em = x0 / x1;   // e^{-L}
     const double ez3 = ez2 * em, ez4 = ez3 * em;
-    m.m2 = c2_[j] * L * phi(z2, ez2);
-    m.m3 = c3_[j] * L * phi(z3, ez3);
-    m.m4 = c4_[j] * L * phi(z4, ez4);
-    m.mn = c3_[j] * L * L * psi(z3, ez3) + lnrel_[j] * m.m3;
+    m.m2 = c2 * L * phi(z2, ez2);
+    m.m3 = c3 * L * phi(z3, ez3);
+    m.m4 = c4 * L * phi(z4, ez4);
+    m.mn = c3 * L * L * psi(z3, ez3) + (lnrel_[j] + La) * m.m3;
     return m;
   }
 
@@ -231,8 +229,8 @@ class Seed {
   std::vector<double> eps_;
   long lo_ = -1, hi_ = -1;
   double ln_ref_ = 0.0;
-  std::vector<double> c2_, c3_, c4_, lnrel_, s2_;
-  std::vector<Moments> whole_, suffix_;
+  std::vector<double> c2_, lnrel_, s2_;  // u_j / eps_j, ln(eps_j/eps_ref), beta - 1
+  std::vector<Moments> whole_, below_, above_;
   std::vector<double> edges_, points_;
 };
 
@@ -263,7 +261,8 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
     first[i] = node_g.size();
     if (!e.t.live[i]) continue;
     const double t0 = e.t.lnx[i], t1 = e.t.lnx[i + 1];
-    const compton::Split sp = compton::split(t1 - t0, std::fabs(e.t.slope[i] - 1.0) + 3.0);
+    // Four points always: next to gamma_min, F rises from zero steeply.
+    const compton::Split sp = compton::split(t1 - t0, std::fabs(e.t.slope[i] - 1.0) + 3.0, false);
     compton::for_each_node(t0, t1, sp, [&](double t, double w) {
       const double g = std::exp(t);
       node_g.push_back(g);

@@ -42,9 +42,9 @@ struct Split {
   int order;
 };
 
-inline Split split(double w, double slope) {
+inline Split split(double w, double slope, bool two_points_allowed = true) {
   slope = std::fabs(slope);
-  if (w <= 0.3 && slope * w <= 0.8) return {1, 2};
+  if (two_points_allowed && w <= 0.3 && slope * w <= 0.8) return {1, 2};
   const double m = std::fmax(w / 0.5, slope * w / 2.0);
   return {m <= 1.0 ? 1 : static_cast<int>(std::ceil(m)), 4};
 }

@@ -218,6 +218,8 @@ TEST(InverseCompton, MatchesQuadratureInEveryRegime) {
   const Case cases[] = {
       {"thermal seed, Klein-Nishina", electrons(1.0, 1e7, 40, 2.2, 1e6), bb},
       {"power-law seed, Thomson to KN", electrons(10.0, 1e6, 25, 2.5, 1e9), pl},
+      // One seed segment over six decades: eps^-4 spans 24 decades in it.
+      {"two-point seed", electrons(1.0, 1e7, 30, 2.2, 1e6), Table{{1e10, 1e16}, {1e-12, 1e-15}}},
   };
   for (const Case& k : cases) {
     const Vec nu = logspace(9.5, std::log10(k.n.x.back() * 1.2 / kHzToEps), 15);
