@@ -16,8 +16,10 @@
 //
 // Monochromatic seed: R = u0 (h / m_e c^2) eps0^-2 F, and the gamma integral
 // runs over the power-law segments of n restricted to the allowed range, with
-// a fixed Gauss-Legendre rule in ln gamma on pieces of each segment (the
-// integrand is analytic there and vanishes linearly at gamma_min).
+// a fixed Gauss-Legendre rule on pieces of each segment (the integrand is
+// analytic there and vanishes linearly at gamma_min): in ln(gamma - eps_1)
+// (see below) on segments cut by the limits or near eps_1, and in ln gamma on
+// nodes shared by all outputs on the others.
 //
 // Tabulated seed: for fixed gamma and eps_1, F is (1 + A) + (1 - A) q - 2 q^2 +
 // 2 q ln q with A = g^2 / (2 (1 + g)) independent of eps, so R is exact in
@@ -78,6 +80,16 @@ double psi(double z, double ez) {
   if (std::fabs(z) < 1e-2)
     return 0.5 + z * (1.0 / 3.0 + z * (1.0 / 8.0 + z * (1.0 / 30.0 + z / 144.0)));
   return (ez * (z - 1.0) + 1.0) / (z * z);
+}
+
+// Output frequencies are independent points, in any order and possibly
+// repeated (the frequencies of measured data): each must be finite and
+// positive.
+void check_outputs(Span nu) {
+  for (double x : nu) {
+    if (!std::isfinite(x)) checks::fail("nu", "contains a non-finite value");
+    if (!(x > 0.0)) checks::fail("nu", "must be positive");
+  }
 }
 
 // Segments of the electron distribution.
@@ -237,7 +249,7 @@ class Seed {
 }  // namespace
 
 Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
-  checks::grid("nu", nu);
+  check_outputs(nu);
   checks::grid("gamma", gamma);
   checks::values_on("n", n, "gamma", gamma);
   checks::positive("nu0", nu0);
@@ -300,7 +312,7 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
 }
 
 Vec inverse_compton(Span nu, Span gamma, Span n, Span seed_nu, Span seed_u) {
-  checks::grid("nu", nu);
+  check_outputs(nu);
   checks::grid("gamma", gamma);
   checks::values_on("n", n, "gamma", gamma);
   checks::grid("seed_nu", seed_nu);
