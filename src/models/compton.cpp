@@ -108,12 +108,15 @@ struct Electrons {
 };
 
 // Integral of n(gamma) gamma^-2 r(gamma, d) dgamma over d = gamma - eps1 in
-// [d0, d1] (inside segment i), by the split rule in s = ln d.
+// [d0, d1] (inside segment i), by the split rule in s = ln d.  Where d0 is
+// the kinematic limit r rises from zero, and the two-point rule is not used.
 template <class R>
-double gamma_integral(const Electrons& e, std::size_t i, double eps1, double d0, double d1, R&& r) {
+double gamma_integral(const Electrons& e, std::size_t i, double eps1, double d0, double d1,
+                      bool from_limit, R&& r) {
   // In s the integrand's logarithm changes at most by |s_i - 2| + 1 per unit
   // from n gamma^-2 dgamma/ds, and by about 2 more from r.
-  const compton::Split sp = compton::split(std::log(d1 / d0), std::fabs(e.t.slope[i] - 2.0) + 3.0);
+  const compton::Split sp =
+      compton::split(std::log(d1 / d0), std::fabs(e.t.slope[i] - 2.0) + 3.0, !from_limit);
   double sum = 0.0;
   compton::for_each_node(std::log(d0), std::log(d1), sp, [&](double s, double w) {
     const double d = std::exp(s);
@@ -304,7 +307,7 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
         }
       } else {
         const double a = std::fmax(d0, lo), b = std::fmin(d1, hi);
-        if (a < b) sum += gamma_integral(e, i, eps1, a, b, r);
+        if (a < b) sum += gamma_integral(e, i, eps1, a, b, a == lo, r);
       }
     }
     return kEmissionCoeff * eps1 * seed * sum;
@@ -358,7 +361,7 @@ Vec inverse_compton(Span nu, Span gamma, Span n, Span seed_nu, Span seed_u) {
       if (!(d0 < d1)) continue;
       const std::size_t i = e.segment(eps1 + 0.5 * (d0 + d1));
       if (!e.t.live[i]) continue;
-      sum += gamma_integral(e, i, eps1, d0, d1, r);
+      sum += gamma_integral(e, i, eps1, d0, d1, d0 == lo, r);
     }
     return kEmissionCoeff * eps1 * sum;
   });
