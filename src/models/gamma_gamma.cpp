@@ -33,6 +33,7 @@
 #include "models/checks.hpp"
 #include "models/gauss_legendre.hpp"
 #include "models/kernels.hpp"
+#include "models/output_points.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {
@@ -167,7 +168,7 @@ double segment_integral(const SeedSegment& g, double log_s_per_nu) {
 }  // namespace
 
 Vec gamma_gamma_opacity(Span nu, Span seed_nu, Span seed_u) {
-  checks::grid("nu", nu);
+  checks::points("nu", nu);
   checks::grid("seed_nu", seed_nu);
   checks::values_on("seed_u", seed_u, "seed_nu", seed_nu);
   phi_table();  // built before the workers need it
