@@ -8,6 +8,7 @@ power law), a segment with a zero endpoint holds no electrons, there are none
 outside the grid, and a grid of one point holds none.  A tabulated seed field
 (``seed_u`` [erg cm^-3 Hz^-1] on ``seed_nu`` [Hz]) is interpolated the same way.
 
+Output frequencies ``nu`` are independent points (any order, repeats allowed).
 Inputs are checked before any work: lengths that differ, a grid that is not
 strictly increasing, or a non-finite or negative value raise ``ValueError``
 naming the argument.  The computation runs on the package's worker pool
@@ -66,7 +67,7 @@ def synchrotron(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, B: float) -> tupl
     Parameters
     ----------
     nu : array_like, shape (F,)
-        Frequencies [Hz], strictly increasing.
+        Frequencies [Hz], in any order.
     gamma : array_like, shape (G,)
         Electron Lorentz factors, strictly increasing, at least 1.
     n : array_like, shape (G,)
@@ -119,7 +120,7 @@ def gamma_gamma_opacity(nu: ArrayLike, seed_nu: ArrayLike, seed_u: ArrayLike) ->
     Parameters
     ----------
     nu : array_like, shape (F,)
-        Frequencies of the absorbed photons [Hz], strictly increasing.
+        Frequencies of the absorbed photons [Hz], in any order.
     seed_nu : array_like, shape (S,)
         Frequencies of the seed field [Hz], strictly increasing.
     seed_u : array_like, shape (S,)
@@ -145,7 +146,7 @@ def inverse_compton(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, seed_nu: Arra
     Parameters
     ----------
     nu : array_like, shape (F,)
-        Frequencies of the scattered photons [Hz], strictly increasing.
+        Frequencies of the scattered photons [Hz], in any order.
     gamma : array_like, shape (G,)
         Electron Lorentz factors, strictly increasing.
     n : array_like, shape (G,)
@@ -175,7 +176,7 @@ def inverse_compton_mono(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, nu0: flo
     Parameters
     ----------
     nu : array_like, shape (F,)
-        Frequencies of the scattered photons [Hz], strictly increasing.
+        Frequencies of the scattered photons [Hz], in any order.
     gamma : array_like, shape (G,)
         Electron Lorentz factors, strictly increasing.
     n : array_like, shape (G,)
@@ -202,7 +203,7 @@ def compton_cooling(gamma: ArrayLike, seed_nu: ArrayLike, seed_u: ArrayLike) -> 
     Parameters
     ----------
     gamma : array_like, shape (G,)
-        Electron Lorentz factors.
+        Electron Lorentz factors, strictly increasing.
     seed_nu : array_like, shape (S,)
         Frequencies of the seed field [Hz], strictly increasing.
     seed_u : array_like, shape (S,)
@@ -226,7 +227,7 @@ def compton_cooling_mono(gamma: ArrayLike, nu0: float, u0: float) -> FloatArray:
     Parameters
     ----------
     gamma : array_like, shape (G,)
-        Electron Lorentz factors.
+        Electron Lorentz factors, strictly increasing.
     nu0 : float
         Frequency of the seed photons [Hz].
     u0 : float

@@ -44,20 +44,13 @@ Vec compton_cooling(Span gamma, Span seed_nu, Span seed_u) {
   std::vector<double> node_lneps, node_weight;
   for (std::size_t j = 0; j < seed.segments(); ++j) {
     if (!seed.live[j]) continue;
-    const double width = seed.lnx[j + 1] - seed.lnx[j];
+    const double t0 = seed.lnx[j], t1 = seed.lnx[j + 1];
     const double slope = seed.slope[j] + 1.0;  // of u nu
-    const int m = compton::pieces(width, std::fabs(slope) + 2.0);
-    const double h = width / m;
-    for (int p = 0; p < m; ++p) {
-      const double mid = seed.lnx[j] + (p + 0.5) * h;
-      for (std::size_t i = 0; i < compton::kNode.size(); ++i) {
-        const double t = mid + 0.5 * h * compton::kNode[i];
-        const double dt = t - seed.lnx[j];
-        node_lneps.push_back(t + std::log(kEpsPerHz));
-        node_weight.push_back(0.5 * h * compton::kWeight[i] * seed.f[j] * seed.x[j] *
-                              std::exp(slope * dt));
-      }
-    }
+    const compton::Split sp = compton::split(t1 - t0, std::fabs(slope) + 2.0);
+    compton::for_each_node(t0, t1, sp, [&](double t, double w) {
+      node_lneps.push_back(t + std::log(kEpsPerHz));
+      node_weight.push_back(w * seed.f[j] * seed.x[j] * std::exp(slope * (t - t0)));
+    });
   }
 
   const double coeff = constants::thomson_cooling_coeff;

@@ -17,11 +17,12 @@
 //
 // Phi is tabulated once per process in y = ln(s0 - 1), where ln Phi is smooth
 // from threshold (Phi = (s0 - 1)^(3/2) / 4 (1 + O(s0 - 1))) to the
-// ultra-relativistic end (Phi ~ (3/8) s0 (ln(4 s0) - 2)).  The seed integral runs
-// over each power-law segment of the seed: near threshold (1 <= s0 <= 2) in
-// v = sqrt(s0 - 1), where the integrand is analytic and starts as v^4, by an
-// 8-point Gauss rule; above, in ln nu' by 6-point Gauss rules on pieces short
-// enough for the rate of the integrand (|q| + 2 at most).
+// ultra-relativistic end (Phi ~ (3/8) s0 (ln(4 s0) - 2)).  The seed integral
+// runs over each power-law segment of the seed: near threshold (1 <= s0 <= 2)
+// in v = sqrt(s0 - 1), where the integrand is analytic and starts as v^4, by
+// 8-point Gauss rules on pieces short enough for the seed's index; above, in
+// ln nu' by 6-point Gauss rules on pieces short enough for the rate of the
+// integrand (|q| + 2 at most).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -32,6 +33,7 @@
 #include "models/checks.hpp"
 #include "models/gauss_legendre.hpp"
 #include "models/kernels.hpp"
+#include "models/output_points.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {
@@ -104,7 +106,8 @@ double phi(double y) {
 }
 
 // ---- the seed integral -----------------------------------------------------
-constexpr double kRate = 4.0;  // 6-point rule: (k h)^12 1.9e-16 = 3e-9
+constexpr double kRate = 4.0;           // 6-point rule: (k h)^12 1.9e-16 = 3e-9
+constexpr double kRateThreshold = 6.0;  // 8-point rule: (k h)^16 1.7e-22 = 5e-10
 
 struct SeedSegment {
   double w0, width;  // ln nu' at the lower end, ln of the ratio of the ends
@@ -126,14 +129,21 @@ double segment_integral(const SeedSegment& g, double log_s_per_nu) {
   if (wa < wb) {
     const double va = std::sqrt(std::max(0.0, std::expm1(wa - w_threshold)));
     const double vb = std::sqrt(std::expm1(wb - w_threshold));
+    // The seed's power law, (1 + v^2)^-q up to a constant, has a logarithmic
+    // rate of at most |q| in v; Phi and the rest at most 4 (v^4 at threshold).
+    const auto pieces =
+        static_cast<std::size_t>(std::ceil((std::abs(g.q) + 4.0) * (vb - va) / kRateThreshold));
+    const double h = (vb - va) / static_cast<double>(pieces);
     double part = 0.0;
-    for (std::size_t q = 0; q < gauss::rule8.node.size(); ++q) {
-      const double v = va + (vb - va) * gauss::rule8.node[q];
-      const double s0 = 1.0 + v * v;
-      const double w = w_threshold + std::log1p(v * v);
-      part += gauss::rule8.weight[q] * u_over_h(w) * phi(2.0 * std::log(v)) / (s0 * s0) * 2.0 * v / s0;
+    for (std::size_t m = 0; m < pieces; ++m) {
+      for (std::size_t q = 0; q < gauss::rule8.node.size(); ++q) {
+        const double v = va + h * (static_cast<double>(m) + gauss::rule8.node[q]);
+        const double s0 = 1.0 + v * v;
+        const double w = w_threshold + std::log1p(v * v);
+        part += gauss::rule8.weight[q] * u_over_h(w) * phi(2.0 * std::log(v)) / (s0 * s0) * 2.0 * v / s0;
+      }
     }
-    sum += (vb - va) * part;
+    sum += h * part;
   }
 
   // s0 >= 2 in w.
@@ -158,7 +168,7 @@ double segment_integral(const SeedSegment& g, double log_s_per_nu) {
 }  // namespace
 
 Vec gamma_gamma_opacity(Span nu, Span seed_nu, Span seed_u) {
-  checks::grid("nu", nu);
+  checks::points("nu", nu);
   checks::grid("seed_nu", seed_nu);
   checks::values_on("seed_u", seed_u, "seed_nu", seed_nu);
   phi_table();  // built before the workers need it

@@ -43,6 +43,7 @@
 #include "models/checks.hpp"
 #include "models/gauss_legendre.hpp"
 #include "models/kernels.hpp"
+#include "models/output_points.hpp"
 #include "models/synchrotron_function.hpp"
 #include "pool.hpp"
 
@@ -122,7 +123,7 @@ void slow_segment(const Segment& s, double log_nu_a, Sums& sums) {
 }  // namespace
 
 std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
-  checks::grid("nu", nu);
+  checks::points("nu", nu);
   checks::grid("gamma", gamma);
   if (gamma[0] < 1.0) checks::fail("gamma", "must be at least 1 (a Lorentz factor)");
   checks::values_on("n", n, "gamma", gamma);

@@ -127,8 +127,9 @@ TEST(Synchrotron, RefusesBadInputNamingIt) {
     try { call(); } catch (const std::invalid_argument& e) { return e.what(); }
     return "no error";
   };
-  EXPECT_EQ(message([&] { m::synchrotron(std::vector<double>{2, 1}, ok, ok, 1.0); }),
-            "nu: grid is not strictly increasing");
+  EXPECT_EQ(message([&] { m::synchrotron(std::vector<double>{2, -1}, ok, ok, 1.0); }), "nu: must be positive");
+  EXPECT_EQ(message([&] { m::synchrotron(ok, std::vector<double>{1, 3, 2}, ok, 1.0); }),
+            "gamma: grid is not strictly increasing");
   EXPECT_EQ(message([&] { m::synchrotron(ok, std::vector<double>{0.5, 2, 3}, ok, 1.0); }),
             "gamma: must be at least 1 (a Lorentz factor)");
   EXPECT_EQ(message([&] { m::synchrotron(ok, ok, std::vector<double>{1, 2}, 1.0); }),

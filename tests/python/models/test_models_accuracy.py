@@ -74,6 +74,19 @@ def test_gamma_gamma_opacity_against_quadrature(points):
     assert max(ref.regime_errors(got, want, [len(v) for v in regimes.values()])) < 1e-3
 
 
+@pytest.mark.parametrize("index", [-12.0, 8.0, 30.0])
+def test_gamma_gamma_opacity_of_a_steep_seed_segment_across_threshold(index):
+    # One seed segment falling (or rising) by decades, at frequencies whose
+    # threshold lies inside it: the seed's power law varies fast in the
+    # threshold region, where the cross section rises from zero.
+    seed_nu = np.array([1e14, 1e15])
+    seed_u = np.array([1e-10, 1e-10 * 10.0**-index])
+    nu_th = ref.MC2**2 / (ref.H**2 * seed_nu)
+    nu = np.geomspace(1.01 * nu_th[1], 10 * nu_th[0], 8)
+    got = kernels.gamma_gamma_opacity(nu, seed_nu, seed_u)
+    assert np.max(np.abs(got / ref.gamma_gamma_opacity(nu, seed_nu, seed_u) - 1)) < 1e-5
+
+
 def test_gamma_gamma_opacity_threshold_and_power_law():
     # Below h nu h nu'_max = (m c^2)^2 nothing is absorbed; just above, something.
     seed_nu = np.geomspace(1e5, 1e25, 41)

@@ -36,12 +36,26 @@ def test_lists_integer_and_strided_arrays_give_the_same_float64_result():
     assert kernels.gamma_gamma_opacity(NU, SEED_NU, SEED_U).shape == (len(NU),)
 
 
+def test_output_frequencies_are_independent_points():
+    # Any order, repeats, none at all: each result is that of its frequency.
+    j, alpha = kernels.synchrotron(NU, GAMMA, N, 1.0)
+    j2, alpha2 = kernels.synchrotron([NU[2], NU[0], NU[2]], GAMMA, N, 1.0)
+    np.testing.assert_array_equal(j2, j[[2, 0, 2]])
+    np.testing.assert_array_equal(alpha2, alpha[[2, 0, 2]])
+    tau = kernels.gamma_gamma_opacity([1e27, 1e25], SEED_NU, SEED_U)
+    np.testing.assert_array_equal(tau, kernels.gamma_gamma_opacity([1e25, 1e27], SEED_NU, SEED_U)[::-1])
+    for empty in (kernels.synchrotron([], GAMMA, N, 1.0)[0], kernels.gamma_gamma_opacity([], SEED_NU, SEED_U),
+                  kernels.inverse_compton_mono([], GAMMA, N, 1e14, 1e-3)):
+        assert empty.shape == (0,) and empty.dtype == np.float64
+
+
 @pytest.mark.parametrize(
     "call, message",
     [
         (lambda: kernels.synchrotron([NU], GAMMA, N, 1.0), "nu: must be one-dimensional"),
         (lambda: kernels.synchrotron(NU, GAMMA, N[:3], 1.0), "n: length 3 differs from the length 4 of gamma"),
-        (lambda: kernels.synchrotron(NU[::-1], GAMMA, N, 1.0), "nu: grid is not strictly increasing"),
+        (lambda: kernels.synchrotron(NU, GAMMA[::-1], N, 1.0), "gamma: grid is not strictly increasing"),
+        (lambda: kernels.gamma_gamma_opacity([1e25, -1.0], SEED_NU, SEED_U), "nu: must be positive"),
         (lambda: kernels.synchrotron(NU, GAMMA, [1, np.nan, 1, 1], 1.0), "n: contains a non-finite value"),
         (lambda: kernels.synchrotron(NU, GAMMA, N, -1.0), "B: must be positive"),
         (lambda: kernels.synchrotron(NU, GAMMA, N, [1.0]), "B: must be a scalar"),
