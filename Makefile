@@ -21,7 +21,7 @@ PYTHON ?= $(shell for p in python3.13 python3.12 python3 \
 .PHONY: help venv install demo sweep test test-cpp test-python test-sanitize bench clean gtest reference
 
 help:
-	@echo "make demo    build, install into .venv and run the example models (figure in out/)"
+	@echo "make demo    build, install into .venv, fit Mrk 421 and run the example models (figures in out/)"
 	@echo "make sweep   fit the blob model over a parameter grid with Dask"
 	@echo "make test    run the C++ (CTest) and Python (pytest) tests"
 	@echo "make bench   run the benchmarks"
@@ -43,6 +43,7 @@ install: $(VPY)
 	$(VPY) -m pip install --quiet --no-build-isolation . 
 
 demo: install
+	$(VPY) examples/fit_mrk421.py --out out
 	$(VPY) examples/demo.py
 	$(VPY) examples/ssc_blob.py --out out
 

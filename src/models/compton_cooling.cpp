@@ -1,0 +1,80 @@
+// Compton energy-loss rate of electrons in an isotropic photon field, with
+// the exact Klein-Nishina factor:
+//
+//   -dgamma/dt = (4 sigma_T / (3 m_e c)) (gamma^2 - 1) int u(nu) F_KN(4 gamma eps) dnu,
+//
+// eps = h nu / (m_e c^2).  In the Thomson limit (F_KN = 1) this is the exact
+// loss (4/3) sigma_T c beta^2 gamma^2 U / (m_e c^2) at every gamma; F_KN is
+// the ultra-relativistic Klein-Nishina factor, which only departs from one
+// when 4 gamma eps is not small, that is for gamma >> 1 unless the photons
+// are gamma rays.
+#include <cmath>
+#include <cstddef>
+#include <vector>
+
+#include "models/checks.hpp"
+#include "models/compton_common.hpp"
+#include "models/kernels.hpp"
+#include "models/klein_nishina.hpp"
+#include "pool.hpp"
+
+namespace ostrel::models {
+namespace {
+
+using compton::kEpsPerHz;
+namespace kn = klein_nishina;
+
+// gamma^2 beta^2 = gamma^2 - 1, written without the cancellation near 1;
+// zero below gamma = 1, where there is no electron.
+double gamma_beta_squared(double g) { return g <= 1.0 ? 0.0 : (g - 1.0) * (g + 1.0); }
+
+}  // namespace
+
+Vec compton_cooling(Span gamma, Span seed_nu, Span seed_u) {
+  checks::grid("gamma", gamma);
+  checks::grid("seed_nu", seed_nu);
+  checks::values_on("seed_u", seed_u, "seed_nu", seed_nu);
+
+  // The seed integral in ln nu, node by node: u(nu) nu is a power law on each
+  // segment and F_KN(4 gamma eps) is smooth in ln nu (its logarithm changes
+  // by at most 2 per unit of ln nu), so a fixed rule on pieces of each
+  // segment, independent of gamma, integrates it.  Each node keeps ln eps and
+  // its weight w u(nu) nu; the rate at gamma is then a sum over nodes.
+  const compton::PowerLawTable seed(seed_nu, seed_u);
+  std::vector<double> node_lneps, node_weight;
+  for (std::size_t j = 0; j < seed.segments(); ++j) {
+    if (!seed.live[j]) continue;
+    const double t0 = seed.lnx[j], t1 = seed.lnx[j + 1];
+    const double slope = seed.slope[j] + 1.0;  // of u nu
+    const compton::Split sp = compton::split(t1 - t0, std::fabs(slope) + 2.0);
+    compton::for_each_node(t0, t1, sp, [&](double t, double w) {
+      node_lneps.push_back(t + std::log(kEpsPerHz));
+      node_weight.push_back(w * seed.f[j] * seed.x[j] * std::exp(slope * (t - t0)));
+    });
+  }
+
+  const double coeff = constants::thomson_cooling_coeff;
+  return pool::parallel_map<double>(gamma.size(), [&](std::size_t i) {
+    const double g = gamma[i];
+    const double ln4g = std::log(4.0 * g);
+    double sum = 0.0;
+    for (std::size_t n = 0; n < node_weight.size(); ++n)
+      sum += node_weight[n] * kn::loss_factor_of_log(ln4g + node_lneps[n]);
+    return coeff * gamma_beta_squared(g) * sum;
+  });
+}
+
+Vec compton_cooling_mono(Span gamma, double nu0, double u0) {
+  checks::grid("gamma", gamma);
+  checks::positive("nu0", nu0);
+  if (!std::isfinite(u0)) checks::fail("u0", "must be finite");
+  if (u0 < 0.0) checks::fail("u0", "must not be negative");
+  const double lneps0 = std::log(nu0 * kEpsPerHz);
+  const double coeff = constants::thomson_cooling_coeff;
+  return pool::parallel_map<double>(gamma.size(), [&](std::size_t i) {
+    const double g = gamma[i];
+    return coeff * gamma_beta_squared(g) * u0 * kn::loss_factor_of_log(std::log(4.0 * g) + lneps0);
+  });
+}
+
+}  // namespace ostrel::models
