@@ -109,7 +109,7 @@ struct Electrons {
 
 // Integral of n(gamma) gamma^-2 r(gamma, d) dgamma over d = gamma - eps1 in
 // [d0, d1] (inside segment i), by the split rule in s = ln d.  Where d0 is
-// the kinematic limit r rises from zero, and the two-point rule is not used.
+// the kinematic limit r rises from zero, and the three-point rule is not used.
 template <class R>
 double gamma_integral(const Electrons& e, std::size_t i, double eps1, double d0, double d1,
                       bool from_limit, R&& r) {

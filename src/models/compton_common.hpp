@@ -24,27 +24,28 @@ inline constexpr double kEmissionCoeff = 3.0 * k::sigma_t * k::c / (16.0 * k::pi
 // Gauss-Legendre rules on [-1, 1] (Abramowitz & Stegun, table 25.4).  On an
 // interval of width h the n-point rule integrates e^{c t} with a relative
 // error of about (c h)^{2n} (n!)^4 / ((2n+1) ((2n)!)^3): 5.6e-10 (c h)^8 for
-// four points and (c h)^4 / 4320 for two.
+// four points and 5.0e-7 (c h)^6 for three.
 inline constexpr std::array<double, 4> kNode = {-0.8611363115940526, -0.3399810435848563,
                                                 0.3399810435848563, 0.8611363115940526};
 inline constexpr std::array<double, 4> kWeight = {0.3478548451374538, 0.6521451548625461,
                                                   0.6521451548625461, 0.3478548451374538};
-inline constexpr std::array<double, 2> kNode2 = {-0.5773502691896257, 0.5773502691896257};
+inline constexpr std::array<double, 3> kNode3 = {-0.7745966692414834, 0.0, 0.7745966692414834};
+inline constexpr std::array<double, 3> kWeight3 = {5.0 / 9.0, 8.0 / 9.0, 5.0 / 9.0};
 
 // An interval of width w in a logarithmic variable over which the
 // integrand's logarithm changes at most by slope per unit is cut into
-// `pieces` equal parts, each integrated with `order` (2 or 4) points: four
-// points on parts with slope * width <= 2 and width <= 1/2 (error below 1.5e-7
-// for an exponential), or two points when the whole interval has
-// slope * width <= 0.8 and width <= 0.3 (below 1e-4).
+// `pieces` equal parts, each integrated with `order` (3 or 4) points: three
+// points when the whole interval has slope * width <= 1.2 and width <= 0.4
+// (error below 1.5e-6 for an exponential), else four points on parts with
+// slope * width <= 2 and width <= 1/2 (below 1.5e-7).
 struct Split {
   int pieces;
   int order;
 };
 
-inline Split split(double w, double slope, bool two_points_allowed = true) {
+inline Split split(double w, double slope, bool three_points_allowed = true) {
   slope = std::fabs(slope);
-  if (two_points_allowed && w <= 0.3 && slope * w <= 0.8) return {1, 2};
+  if (three_points_allowed && w <= 0.4 && slope * w <= 1.2) return {1, 3};
   const double m = std::fmax(w / 0.5, slope * w / 2.0);
   return {m <= 1.0 ? 1 : static_cast<int>(std::ceil(m)), 4};
 }
@@ -56,8 +57,8 @@ void for_each_node(double a, double b, Split sp, F&& f) {
   const double h = (b - a) / sp.pieces;
   for (int p = 0; p < sp.pieces; ++p) {
     const double mid = a + (p + 0.5) * h;
-    if (sp.order == 2) {
-      for (double x : kNode2) f(mid + 0.5 * h * x, 0.5 * h);
+    if (sp.order == 3) {
+      for (std::size_t k = 0; k < kNode3.size(); ++k) f(mid + 0.5 * h * kNode3[k], 0.5 * h * kWeight3[k]);
     } else {
       for (std::size_t k = 0; k < kNode.size(); ++k) f(mid + 0.5 * h * kNode[k], 0.5 * h * kWeight[k]);
     }

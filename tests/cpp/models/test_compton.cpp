@@ -1,5 +1,5 @@
 // Inverse-Compton emissivity and Compton cooling against independent
-// integrals: an adaptive Simpson quadrature of the exact double integral over
+// integrals: adaptive Gauss-Kronrod quadrature of the exact double integral over
 // the same power-law-interpolated inputs, and closed forms in the Thomson and
 // extreme Klein-Nishina limits.
 #include <gtest/gtest.h>
