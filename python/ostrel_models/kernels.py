@@ -148,7 +148,7 @@ def inverse_compton(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, seed_nu: Arra
     nu : array_like, shape (F,)
         Frequencies of the scattered photons [Hz], in any order.
     gamma : array_like, shape (G,)
-        Electron Lorentz factors, strictly increasing.
+        Electron Lorentz factors, strictly increasing, at least 1.
     n : array_like, shape (G,)
         Electron density per unit Lorentz factor [cm^-3] at ``gamma``.
     seed_nu : array_like, shape (S,)
@@ -178,7 +178,7 @@ def inverse_compton_mono(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, nu0: flo
     nu : array_like, shape (F,)
         Frequencies of the scattered photons [Hz], in any order.
     gamma : array_like, shape (G,)
-        Electron Lorentz factors, strictly increasing.
+        Electron Lorentz factors, strictly increasing, at least 1.
     n : array_like, shape (G,)
         Electron density per unit Lorentz factor [cm^-3] at ``gamma``.
     nu0 : float
@@ -203,7 +203,7 @@ def compton_cooling(gamma: ArrayLike, seed_nu: ArrayLike, seed_u: ArrayLike) -> 
     Parameters
     ----------
     gamma : array_like, shape (G,)
-        Electron Lorentz factors, strictly increasing.
+        Electron Lorentz factors, strictly increasing, at least 1.
     seed_nu : array_like, shape (S,)
         Frequencies of the seed field [Hz], strictly increasing.
     seed_u : array_like, shape (S,)
@@ -227,7 +227,7 @@ def compton_cooling_mono(gamma: ArrayLike, nu0: float, u0: float) -> FloatArray:
     Parameters
     ----------
     gamma : array_like, shape (G,)
-        Electron Lorentz factors, strictly increasing.
+        Electron Lorentz factors, strictly increasing, at least 1.
     nu0 : float
         Frequency of the seed photons [Hz].
     u0 : float

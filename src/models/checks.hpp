@@ -31,6 +31,27 @@ inline void grid(std::string_view name, std::span<const double> x) {
   }
 }
 
+// Lorentz factors: a grid whose first point is at least 1.
+inline void lorentz_factors(std::string_view name, std::span<const double> gamma) {
+  grid(name, gamma);
+  if (gamma[0] < 1.0) fail(name, "must be at least 1 (a Lorentz factor)");
+}
+
+// Output frequencies are independent points (the frequencies of measured
+// data, say): any order, repeats allowed, each finite and positive.
+inline void points(std::string_view name, std::span<const double> x) {
+  for (double v : x) {
+    if (!std::isfinite(v)) fail(name, "contains a non-finite value");
+    if (!(v > 0.0)) fail(name, "must be positive");
+  }
+}
+
+// A finite, non-negative scalar (an energy density that may be zero).
+inline void non_negative(std::string_view name, double value) {
+  if (!std::isfinite(value)) fail(name, "must be finite");
+  if (value < 0.0) fail(name, "must not be negative");
+}
+
 // Values tabulated on a grid: the grid's length, finite and non-negative.
 inline void values_on(std::string_view name, std::span<const double> v, std::string_view grid_name,
                       std::span<const double> g) {

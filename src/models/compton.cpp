@@ -82,16 +82,6 @@ double psi(double z, double ez) {
   return (ez * (z - 1.0) + 1.0) / (z * z);
 }
 
-// Output frequencies are independent points, in any order and possibly
-// repeated (the frequencies of measured data): each must be finite and
-// positive.
-void check_outputs(Span nu) {
-  for (double x : nu) {
-    if (!std::isfinite(x)) checks::fail("nu", "contains a non-finite value");
-    if (!(x > 0.0)) checks::fail("nu", "must be positive");
-  }
-}
-
 // Segments of the electron distribution.
 struct Electrons {
   PowerLawTable t;
@@ -252,12 +242,11 @@ class Seed {
 }  // namespace
 
 Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
-  check_outputs(nu);
-  checks::grid("gamma", gamma);
+  checks::points("nu", nu);
+  checks::lorentz_factors("gamma", gamma);
   checks::values_on("n", n, "gamma", gamma);
   checks::positive("nu0", nu0);
-  if (!std::isfinite(u0)) checks::fail("u0", "must be finite");
-  if (u0 < 0.0) checks::fail("u0", "must not be negative");
+  checks::non_negative("u0", u0);
 
   if (gamma.size() < 2) return Vec(nu.size(), 0.0);
   const Electrons e{PowerLawTable(gamma, n)};
@@ -315,8 +304,8 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
 }
 
 Vec inverse_compton(Span nu, Span gamma, Span n, Span seed_nu, Span seed_u) {
-  check_outputs(nu);
-  checks::grid("gamma", gamma);
+  checks::points("nu", nu);
+  checks::lorentz_factors("gamma", gamma);
   checks::values_on("n", n, "gamma", gamma);
   checks::grid("seed_nu", seed_nu);
   checks::values_on("seed_u", seed_u, "seed_nu", seed_nu);

@@ -33,7 +33,6 @@
 #include "models/checks.hpp"
 #include "models/gauss_legendre.hpp"
 #include "models/kernels.hpp"
-#include "models/output_points.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {

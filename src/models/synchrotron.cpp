@@ -43,7 +43,6 @@
 #include "models/checks.hpp"
 #include "models/gauss_legendre.hpp"
 #include "models/kernels.hpp"
-#include "models/output_points.hpp"
 #include "models/synchrotron_function.hpp"
 #include "pool.hpp"
 
@@ -124,8 +123,7 @@ void slow_segment(const Segment& s, double log_nu_a, Sums& sums) {
 
 std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
   checks::points("nu", nu);
-  checks::grid("gamma", gamma);
-  if (gamma[0] < 1.0) checks::fail("gamma", "must be at least 1 (a Lorentz factor)");
+  checks::lorentz_factors("gamma", gamma);
   checks::values_on("n", n, "gamma", gamma);
   checks::positive("B", B);
   sf::log_r(0.0);  // builds the table before the workers need it
@@ -200,8 +198,7 @@ std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
 //   -dgamma/dt = (4/3) sigma_T c beta^2 gamma^2 U_B / (m c^2),  U_B = B^2 / (8 pi),
 // with beta^2 gamma^2 = (gamma - 1)(gamma + 1) (exact near gamma = 1).
 Vec synchrotron_cooling(Span gamma, double B) {
-  checks::grid("gamma", gamma);
-  if (gamma[0] < 1.0) checks::fail("gamma", "must be at least 1 (a Lorentz factor)");
+  checks::lorentz_factors("gamma", gamma);
   checks::positive("B", B);
   const double coeff = 4.0 / 3.0 * k::sigma_t * k::c * (B * B / (8.0 * k::pi)) / (k::m_e * k::c * k::c);
   Vec out(gamma.size());

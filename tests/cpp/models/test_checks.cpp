@@ -30,4 +30,10 @@ TEST(Checks, NameTheArgumentAndTheProblem) {
               checks::values_on("n", v, "gamma", g);
             }),
             "n: contains a negative value");
+  EXPECT_EQ(message_of([] { std::vector<double> g{0.5, 2}; checks::lorentz_factors("gamma", g); }),
+            "gamma: must be at least 1 (a Lorentz factor)");
+  EXPECT_EQ(message_of([] { std::vector<double> x{3, 1, -1}; checks::points("nu", x); }),
+            "nu: must be positive");
+  EXPECT_EQ(message_of([] { checks::non_negative("u0", -1.0); }), "u0: must not be negative");
+  EXPECT_EQ(message_of([] { std::vector<double> x{3, 1, 1}; checks::points("nu", x); }), "");
 }
