@@ -317,19 +317,19 @@ bool no_emission_at_points(const SynSegment& seg, double chi) {
 // ---------------------------------------------------------------------------
 
 // The two integrations differ in their integrand, the stage of the first
-// extrapolation, the lower end and where the non-convergence report goes.
+// extrapolation and the lower end; both are labelled in the non-convergence
+// reports.
 struct RombergKind {
   const char* label;
   double (*value)(const PointFactors& p, double r);
   int first_extrapolation_stage;
   std::size_t lower_end;
-  bool report_on_stdout;
 };
 
 constexpr RombergKind kEmissionRomberg{"RMA", emission_value, kEmissionFirstExtrapolation,
-                                       kLowerEnd, true};
+                                       kLowerEnd};
 constexpr RombergKind kAbsorptionRomberg{"ARMA", absorption_value, kAbsorptionFirstExtrapolation,
-                                         kGuardedLowerEnd, false};
+                                         kGuardedLowerEnd};
 
 // The integrand samples of one segment at one frequency: R at the tabulated
 // points, evaluated stage by stage as the integrations first reach them and
