@@ -18,7 +18,7 @@ PYTHON ?= $(shell for p in python3.13 python3.12 python3 \
      $$p -c 'import sys; sys.exit(0 if sys.version_info >= (3, 12) else 1)' 2>/dev/null; then \
     command -v $$p; break; fi; done)
 
-.PHONY: help venv install demo sweep test test-cpp test-python test-sanitize bench clean gtest reference
+.PHONY: help venv install install-examples demo sweep test test-cpp test-python test-sanitize bench clean gtest reference
 
 help:
 	@echo "make demo    build, install into .venv, fit Mrk 421 and run the example models (figures in out/)"
@@ -35,28 +35,48 @@ $(VPY):
 	@echo "using $(PYTHON) ($$($(PYTHON) -c 'import sys; print(sys.version.split()[0])'))"
 	$(PYTHON) -m venv $(VENV)
 	$(VPY) -m pip install --quiet --upgrade pip
+
+# The development requirements (build, test, example and benchmark tooling).
+DEV_STAMP := $(VENV)/.dev-requirements
+$(DEV_STAMP): requirements-dev.txt | $(VPY)
 	$(VPY) -m pip install --quiet -r requirements-dev.txt
+	touch $@
 
-venv: $(VPY)
+venv: $(DEV_STAMP)
 
-install: $(VPY)
-	$(VPY) -m pip install --quiet --no-build-isolation . 
+# The CMake build folder of the package is keyed by the environment (its
+# prefix and Python version), so that no other environment reuses a cache
+# that points at this one's interpreter.
+PY_BUILD_DIR = build/python-$(shell $(VPY) -c 'import hashlib, sys; print(hashlib.sha1((sys.prefix + sys.version).encode()).hexdigest()[:10])')
 
-demo: install
-	$(VPY) examples/fit_mrk421.py --out out
-	$(VPY) examples/demo.py
-	$(VPY) examples/ssc_blob.py --out out
+install: $(DEV_STAMP)
+	$(VPY) -m pip install --quiet --no-build-isolation -Cbuild-dir=$(PY_BUILD_DIR) .
 
+# The demo needs only the package and its [examples] extra (built in an
+# isolated environment of its own), not the development tooling.
+install-examples: | $(VPY)
+	$(VPY) -m pip install --quiet ".[examples]"
+
+demo: install-examples
 sweep: install
 	$(VPY) examples/sweep_dask.py
 
+# The C++ tests need GoogleTest's headers and libraries (Debian/Ubuntu package
+# libgtest-dev).  When they are missing they are installed with apt-get, as root
+# or through sudo; without either, the target stops with the command to run.
 gtest:
 	@if [ ! -f /usr/include/gtest/gtest.h ]; then \
-	  echo "installing GoogleTest (libgtest-dev)"; \
-	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  if [ "$$(id -u)" = 0 ]; then SUDO=; \
+	  elif command -v sudo >/dev/null 2>&1 && sudo -n true 2>/dev/null; then SUDO=sudo; \
+	  else echo "error: the C++ tests need GoogleTest (libgtest-dev), and this user cannot install it;" >&2; \
+	       echo "       run:  sudo apt-get install libgtest-dev" >&2; exit 1; fi; \
+	  if ! command -v apt-get >/dev/null 2>&1; then \
+	    echo "error: the C++ tests need GoogleTest; install it with your package manager" >&2; \
+	    echo "       (Debian/Ubuntu: apt-get install libgtest-dev)" >&2; exit 1; fi; \
+	  echo "installing GoogleTest for the C++ tests: $${SUDO:+sudo }apt-get install libgtest-dev"; \
 	  $$SUDO apt-get update -qq && $$SUDO apt-get install -y -qq libgtest-dev; fi
 
-test-cpp: gtest $(VPY)
+test-cpp: gtest $(DEV_STAMP)
 	$(VENV)/bin/cmake -S . -B $(BUILD_CPP) -G Ninja -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF \
 	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja
 	$(VENV)/bin/cmake --build $(BUILD_CPP) -j $(JOBS)
@@ -67,7 +87,7 @@ test-python: install reference
 
 # The literal reference of the radiation kernels (build/bench), with which the
 # Python tests compare the module's kernels bit for bit.
-reference: $(VPY)
+reference: $(DEV_STAMP)
 	$(VPY) -c 'import sys; sys.path.insert(0, "benchmarks"); import bench_speedups as b; b.build_reference()'
 
 test: test-cpp test-python
@@ -77,7 +97,7 @@ test: test-cpp test-python
 # interpreter itself is not instrumented, so the runtime is preloaded and leak
 # detection, which would report the interpreter's own allocations, is off).
 SAN_ENV := ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-test-sanitize: gtest $(VPY)
+test-sanitize: gtest $(DEV_STAMP)
 	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_PYTHON=OFF -DOSTREL_SANITIZE=address,undefined \
 	  -DCMAKE_MAKE_PROGRAM=$(CURDIR)/$(VENV)/bin/ninja

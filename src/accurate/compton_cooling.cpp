@@ -53,7 +53,7 @@ Vec compton_cooling(Span gamma, Span seed_nu, Span seed_u) {
     });
   }
 
-  const double coeff = constants::thomson_cooling_coeff;
+  const double coeff = 4.0 * constants::sigma_t / (3.0 * constants::m_e * constants::c);
   return pool::parallel_map<double>(gamma.size(), [&](std::size_t i) {
     const double g = gamma[i];
     const double ln4g = std::log(4.0 * g);
@@ -69,7 +69,7 @@ Vec compton_cooling_mono(Span gamma, double nu0, double u0) {
   checks::positive("nu0", nu0);
   checks::non_negative("u0", u0);
   const double lneps0 = std::log(nu0 * kEpsPerHz);
-  const double coeff = constants::thomson_cooling_coeff;
+  const double coeff = 4.0 * constants::sigma_t / (3.0 * constants::m_e * constants::c);
   return pool::parallel_map<double>(gamma.size(), [&](std::size_t i) {
     const double g = gamma[i];
     return coeff * gamma_beta_squared(g) * u0 * kn::loss_factor_of_log(std::log(4.0 * g) + lneps0);

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#ifdef OSTREL_TEST_HOOKS
 #include "test_hooks.hpp"
+#endif
 
 namespace ostrel::bessel {
 
@@ -52,7 +54,14 @@ std::complex<double> polar_power(double r, double phi, double d) {
 // stays 0 and (e - 1)/0 is infinite or NaN; it is stopped and gives the
 // value of the formula with that P, which is 0 or NaN.
 // ---------------------------------------------------------------------------
-GammaProduct gamma_product_with_count(double x1) {
+namespace {
+
+struct Product {
+  double value;
+  double factors;
+};
+
+Product product_and_factors(double x1) {
   if (!std::isfinite(x1)) return {kNaN, 0.0};
   double p = 1.0;
   double k = 1.0;
@@ -67,7 +76,16 @@ GammaProduct gamma_product_with_count(double x1) {
   return {(std::exp(-kEulerGamma * x1) * p) / x1, k};
 }
 
-double gamma_product(double x1) { return gamma_product_with_count(x1).value; }
+}  // namespace
+
+double gamma_product(double x1) { return product_and_factors(x1).value; }
+
+#ifdef OSTREL_TEST_HOOKS
+GammaProduct gamma_product_with_count(double x1) {
+  const Product p = product_and_factors(x1);
+  return {p.value, p.factors};
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // I_nu(z) = sum_k (z/2)^{2k+nu} / (k! Gamma(k+nu+1)).

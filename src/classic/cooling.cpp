@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "constants.hpp"
+#include "coefficients.hpp"
 #include "error.hpp"
 #include "misc.hpp"
 #include "pool.hpp"
@@ -30,7 +30,7 @@ namespace {
 
 using pwl_integ::ipow;
 
-constexpr double kThomsonCooling = constants::thomson_cooling_coeff;
+constexpr double kThomsonCooling = coefficients::thomson_cooling_coeff;
 // Photon-energy factor of the Klein-Nishina parameter b = 4 K gamma nu, and
 // 4K (exactly 4 times K).
 constexpr double kKnK = 6.53745089363765e-21;

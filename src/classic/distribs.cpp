@@ -8,7 +8,9 @@
 #include "constants.hpp"
 #include "error.hpp"
 #include "misc.hpp"
+#ifdef OSTREL_TEST_HOOKS
 #include "test_hooks.hpp"
+#endif
 
 namespace ostrel::distribs {
 
@@ -282,8 +284,10 @@ std::vector<double> eq_59(double t, std::span<const double> g, bool cached) {
 
 std::vector<double> eq_59_park1995(double t, std::span<const double> g) { return eq_59(t, g, true); }
 
+#ifdef OSTREL_TEST_HOOKS
 std::vector<double> detail::eq_59_park1995_uncached(double t, std::span<const double> g) {
   return eq_59(t, g, false);
 }
+#endif
 
 }  // namespace ostrel::distribs

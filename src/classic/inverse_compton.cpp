@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "constants.hpp"
+#include "coefficients.hpp"
 #include "error.hpp"
 #include "pool.hpp"
 #include "pwl_integ.hpp"
@@ -37,7 +37,7 @@ constexpr double kMinGammaSquared = 0.25;
 // Largest Lorentz factor that scatters photons of frequency nu in the
 // Thomson regime.
 double klein_nishina_gamma(double nu) {
-  return constants::energy_e_quarter / (constants::h * nu);
+  return coefficients::energy_e_quarter / (constants::h * nu);
 }
 
 // Sum over the electron segments of the emissivity at nu from the
@@ -304,7 +304,7 @@ double ic_powlaw_add(double sum, double nu, const IcTables& t, std::size_t seed_
       } else {
         X = 0.0;
       }
-      sum = sum + el.norm * (el.n_k * X) * seed.I_lo * constants::sigma_t * weight;
+      sum = sum + el.norm * (el.n_k * X) * seed.I_lo * coefficients::sigma_t * weight;
     }
   }
   return sum;
@@ -316,7 +316,7 @@ Spectrum ic_iso_monochrome_full(std::span<const double> freqs, std::span<const d
                                 std::span<const double> g, double uext, double nuext) {
   return pool::parallel_map<double>(freqs.size(), [&](std::size_t j) {
     const double sum = ic_monochrome_sum(freqs[j], n, g, nuext);
-    return uext * (sum * constants::c * constants::sigma_t) / nuext;
+    return uext * (sum * constants::c * coefficients::sigma_t) / nuext;
   });
 }
 

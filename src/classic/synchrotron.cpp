@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "constants.hpp"
+#include "coefficients.hpp"
 #include "diagnostics.hpp"
 #include "error.hpp"
 #include "misc.hpp"
@@ -300,8 +300,8 @@ SynSegments syn_segments(std::span<const double> gamma_bins, std::span<const dou
     seg.gb = std::exp(seg.lngb);
     seg.ga_guarded = seg.ga - 1.0 > kLowerEndGap ? seg.ga : kLowerEndGamma;
     seg.norm = std::pow(seg.gamma_i, q);
-    seg.emission_scale = seg.n_i * (nu_b * constants::syn_emissivity_coeff);
-    seg.absorption_scale = seg.n_i * (nu_b * constants::syn_absorption_coeff);
+    seg.emission_scale = seg.n_i * (nu_b * coefficients::syn_emissivity_coeff);
+    seg.absorption_scale = seg.n_i * (nu_b * coefficients::syn_absorption_coeff);
     segments.list.push_back(seg);
   }
   return segments;

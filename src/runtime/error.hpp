@@ -14,11 +14,16 @@
 #include <utility>
 #include <vector>
 
+#include "api.hpp"
+
 namespace ostrel {
 
-class FatalError : public std::runtime_error {
+// Thrown in one extension module or on a pool thread and caught in another
+// module: its type information lives once, in the runtime library.
+class OSTREL_RUNTIME_API FatalError : public std::runtime_error {
  public:
   explicit FatalError(const std::string& message) : std::runtime_error(message) {}
+  ~FatalError() override;
 };
 
 // The texts of the fatal errors, each written once: the kernels throw them

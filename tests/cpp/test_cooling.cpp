@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "constants.hpp"
+#include "coefficients.hpp"
 #include "error.hpp"
 #include "radiation.hpp"
 #include "support.hpp"
@@ -15,7 +15,7 @@ using ostrel::radiation::rad_cool_mono;
 using ostrel::radiation::rad_cool_pwl;
 using namespace ostrel::testing_support;
 
-constexpr double kC = ostrel::constants::thomson_cooling_coeff;
+constexpr double kC = ostrel::coefficients::thomson_cooling_coeff;
 constexpr double kK = 6.53745089363765e-21;  // b = 4 K gamma nu
 
 // Klein-Nishina factor F(b), pointwise.

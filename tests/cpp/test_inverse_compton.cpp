@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "constants.hpp"
+#include "coefficients.hpp"
 #include "error.hpp"
 #include "radiation.hpp"
 #include "support.hpp"
@@ -16,7 +16,7 @@ using ostrel::radiation::ic_iso_powlaw_full;
 using namespace ostrel::testing_support;
 
 constexpr double kC = ostrel::constants::c;
-constexpr double kSigmaT = ostrel::constants::sigma_t;
+constexpr double kSigmaT = ostrel::coefficients::sigma_t;
 
 Vec power_law(const Vec& g, double p) {
   Vec n(g.size());
@@ -25,7 +25,7 @@ Vec power_law(const Vec& g, double p) {
 }
 
 double gamma_kn(double nu) {
-  return ostrel::constants::energy_e_quarter / (ostrel::constants::h * nu);
+  return ostrel::coefficients::energy_e_quarter / (ostrel::constants::h * nu);
 }
 
 // For N = gamma^-p on [sqrt(G), inf) the kernel G gamma^-2 (1 - G/gamma^2)

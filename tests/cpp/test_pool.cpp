@@ -354,19 +354,14 @@ TEST(PoolFork, CreationFailureIsFatalForEveryLaterMap) {
 // ---------------------------------------------------------------------------
 
 std::atomic<int> g_polls{0};
-bool stop_on_third_poll() { return g_polls.fetch_add(1) + 1 >= 3; }
-bool never_stop() {
+bool stop_on_third_poll(void*) { return g_polls.fetch_add(1) + 1 >= 3; }
+bool never_stop(void*) {
   g_polls.fetch_add(1);
   return false;
 }
-bool throwing_poll() { throw std::runtime_error("signal handler raised"); }
-
-struct HookReset {
-  ~HookReset() { pool::set_wait_hook(nullptr); }
-};
+bool throwing_poll(void*) { throw std::runtime_error("signal handler raised"); }
 
 TEST(PoolInterrupt, HookStopsTheMapAfterPiecesUnderWay) {
-  HookReset reset;
   constexpr std::size_t n = 400;
   std::atomic<int> evaluated{0};
   auto slow = [&](std::size_t begin, std::size_t end) {
@@ -376,21 +371,56 @@ TEST(PoolInterrupt, HookStopsTheMapAfterPiecesUnderWay) {
     }
   };
   g_polls = 0;
-  pool::set_wait_hook(stop_on_third_poll);
-  EXPECT_THROW(pool::parallel_for(n, slow), pool::Interrupted);
-  EXPECT_EQ(g_polls.load(), 3);
-  EXPECT_LT(evaluated.load(), static_cast<int>(n));
-
-  pool::set_wait_hook(throwing_poll);
-  EXPECT_THROW(pool::parallel_for(n, slow), std::runtime_error);
-
+  {
+    const pool::WaitHookScope hook({stop_on_third_poll, nullptr});
+    EXPECT_THROW(pool::parallel_for(n, slow), pool::Interrupted);
+    EXPECT_EQ(g_polls.load(), 3);
+    EXPECT_LT(evaluated.load(), static_cast<int>(n));
+  }
+  {
+    const pool::WaitHookScope hook({throwing_poll, nullptr});
+    EXPECT_THROW(pool::parallel_for(n, slow), std::runtime_error);
+  }
   // A hook that never asks to stop changes nothing.
   g_polls = 0;
-  pool::set_wait_hook(never_stop);
   evaluated = 0;
-  pool::parallel_for(20, slow);
+  {
+    const pool::WaitHookScope hook({never_stop, nullptr});
+    pool::parallel_for(20, slow);
+  }
   EXPECT_EQ(evaluated.load(), 20);
   EXPECT_GT(g_polls.load(), 0);
+}
+
+std::atomic<int> g_foreign_polls{0};
+bool poll_on_installer(void* installer) {
+  if (*static_cast<std::thread::id*>(installer) != std::this_thread::get_id()) ++g_foreign_polls;
+  g_polls.fetch_add(1);
+  return false;
+}
+
+TEST(PoolInterrupt, HookBelongsToTheThreadThatInstalledIt) {
+  // The two bindings share the pool and only one of them holds the
+  // interpreter lock while it waits: a thread's hook must never run on
+  // another caller's thread.
+  auto slow = [](std::size_t begin, std::size_t end) {
+    for (std::size_t k = begin; k < end; ++k) std::this_thread::sleep_for(milliseconds(1));
+  };
+  g_polls = 0;
+  g_foreign_polls = 0;
+  std::atomic<bool> stop{false}, hooked_ready{false};
+  std::thread hooked([&] {
+    std::thread::id self = std::this_thread::get_id();
+    const pool::WaitHookScope hook({poll_on_installer, &self});
+    hooked_ready = true;
+    while (!stop) pool::parallel_for(20, slow);
+  });
+  while (!hooked_ready) std::this_thread::yield();
+  for (int k = 0; k < 3; ++k) pool::parallel_for(30, slow);  // no hook here
+  stop = true;
+  hooked.join();
+  EXPECT_GT(g_polls.load(), 0);
+  EXPECT_EQ(g_foreign_polls.load(), 0);
 }
 
 }  // namespace

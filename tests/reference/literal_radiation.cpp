@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "constants.hpp"
+#include "coefficients.hpp"
 #include "error.hpp"
 #include "misc.hpp"
 #include "pwl_integ.hpp"
@@ -252,7 +252,7 @@ std::pair<double, double> syn_at_frequency(double nu, std::span<const double> ga
     if (!seg) continue;
     const double integral = romberg_over_ln_gamma(kEmission, chi, *seg);
     j_sum += std::pow(seg->gamma_i, seg->q) *
-             ((seg->n_i * (nu_b * constants::syn_emissivity_coeff)) * integral);
+             ((seg->n_i * (nu_b * coefficients::syn_emissivity_coeff)) * integral);
   }
 
   double a_sum = 0.0;
@@ -262,7 +262,7 @@ std::pair<double, double> syn_at_frequency(double nu, std::span<const double> ga
       if (!seg) continue;
       const double integral = romberg_over_ln_gamma(kAbsorption, chi, *seg);
       a_sum += std::pow(seg->gamma_i, seg->q) *
-               (seg->n_i * (nu_b * constants::syn_absorption_coeff) * integral) / (nu * nu);
+               (seg->n_i * (nu_b * coefficients::syn_absorption_coeff) * integral) / (nu * nu);
     }
   }
 
@@ -285,7 +285,7 @@ double ic_powlaw_at(double nu, std::span<const double> freqs, std::span<const do
     const double nu_lo = freqs[i];
     const double nu_hi = freqs[i + 1];
     const double alpha = segment_index(nu_lo, I_lo, nu_hi, I_hi);
-    const double gamma_kn = constants::energy_e_quarter / (constants::h * nu_hi);
+    const double gamma_kn = coefficients::energy_e_quarter / (constants::h * nu_hi);
     const double A = nu / (4.0 * nu_lo);
     const double B = nu / (4.0 * nu_hi);
     const double low = std::fmax(std::sqrt(A), at(g, 0));
@@ -330,7 +330,7 @@ double ic_powlaw_at(double nu, std::span<const double> freqs, std::span<const do
       } else {
         X = 0.0;
       }
-      sum = sum + std::pow(g_k, p) * (n_k * X) * I_lo * constants::sigma_t * weight;
+      sum = sum + std::pow(g_k, p) * (n_k * X) * I_lo * coefficients::sigma_t * weight;
     }
   }
   return sum;
@@ -445,7 +445,7 @@ std::vector<double> rad_cool_pwl(std::span<const double> gg, std::span<const dou
   for (std::size_t i = 0; i < gg.size(); ++i) {
     const double sum =
         cooling_row_sum(xs.subspan(i * n_nu, n_nu), ys.subspan(i * n_nu, n_nu), with_kn);
-    out[i] = (sum * constants::thomson_cooling_coeff) / (kKn4K * kKn4K);
+    out[i] = (sum * coefficients::thomson_cooling_coeff) / (kKn4K * kKn4K);
   }
   return out;
 }

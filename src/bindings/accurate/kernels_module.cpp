@@ -1,10 +1,11 @@
 // Python binding of the accurate kernels: the extension ostrel_models._kernels.
 //
 // Thin on purpose: ostrel_models.kernels converts the arguments to contiguous
-// 1-D float64 arrays and documents them; here each array is viewed as a span,
-// the interpreter lock is released while the kernel runs on the worker pool,
-// and the resulting vectors become NumPy arrays that own them.  The kernels'
-// std::invalid_argument ("<argument>: <problem>") reaches Python as ValueError.
+// 1-D float64 arrays and documents them; here each argument is checked again
+// (arguments.hpp), viewed as a span, the kernel runs on the worker pool
+// without the interpreter lock (unlocked.hpp), and the resulting vectors
+// become NumPy arrays that own them.  The kernels' std::invalid_argument
+// ("<argument>: <problem>") reaches Python as ValueError.
 #include <nanobind/nanobind.h>
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/pair.h>
@@ -14,17 +15,26 @@
 #include <vector>
 
 #include "accurate/kernels.hpp"
+#include "arguments.hpp"
+#include "unlocked.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
 namespace m = ostrel::models;
+using m::binding::scalar;
+using m::binding::unlocked;
 
 namespace {
 
-using Array = nb::ndarray<const double, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
 using Result = nb::ndarray<nb::numpy, double, nb::ndim<1>>;
 
-m::Span span(const Array& a) { return {a.data(), a.shape(0)}; }
+// The argument `name` as a span over float64 values (the array it refers to
+// stays alive in `keep` for the call).
+struct Vector {
+  Vector(nb::handle value, const char* name) : keep(m::binding::vector(value, name)) {}
+  m::Span span() const { return {keep.data(), keep.shape(0)}; }
+  m::binding::Array keep;
+};
 
 Result to_numpy(m::Vec&& v) {
   auto* owned = new m::Vec(std::move(v));
@@ -32,65 +42,72 @@ Result to_numpy(m::Vec&& v) {
   return Result(owned->data(), {owned->size()}, owner);
 }
 
-// Runs the kernel without the interpreter lock (the spans stay valid: the
-// caller's arrays are referenced by the arguments of this call).
-template <class Kernel>
-auto unlocked(Kernel&& kernel) {
-  nb::gil_scoped_release release;
-  return kernel();
-}
-
 }  // namespace
 
 NB_MODULE(_kernels, mod) {
   mod.doc() = "Accurate radiation kernels (see ostrel_models.kernels for their documentation).";
+  m::binding::remember_main_thread();
 
   mod.def(
       "synchrotron",
-      [](Array nu, Array gamma, Array n, double B) {
-        auto [j, alpha] = unlocked([&] { return m::synchrotron(span(nu), span(gamma), span(n), B); });
+      [](nb::handle nu, nb::handle gamma, nb::handle n, nb::handle B) {
+        const Vector v_nu(nu, "nu"), v_gamma(gamma, "gamma"), v_n(n, "n");
+        const double b = scalar(B, "B");
+        auto [j, alpha] = unlocked([&] { return m::synchrotron(v_nu.span(), v_gamma.span(), v_n.span(), b); });
         return std::make_pair(to_numpy(std::move(j)), to_numpy(std::move(alpha)));
       },
       "nu"_a, "gamma"_a, "n"_a, "B"_a);
   mod.def(
       "synchrotron_cooling",
-      [](Array gamma, double B) {
-        return to_numpy(unlocked([&] { return m::synchrotron_cooling(span(gamma), B); }));
+      [](nb::handle gamma, nb::handle B) {
+        const Vector v_gamma(gamma, "gamma");
+        const double b = scalar(B, "B");
+        return to_numpy(unlocked([&] { return m::synchrotron_cooling(v_gamma.span(), b); }));
       },
       "gamma"_a, "B"_a);
   mod.def(
       "gamma_gamma_opacity",
-      [](Array nu, Array seed_nu, Array seed_u) {
-        return to_numpy(
-            unlocked([&] { return m::gamma_gamma_opacity(span(nu), span(seed_nu), span(seed_u)); }));
+      [](nb::handle nu, nb::handle seed_nu, nb::handle seed_u) {
+        const Vector v_nu(nu, "nu"), v_seed_nu(seed_nu, "seed_nu"), v_seed_u(seed_u, "seed_u");
+        return to_numpy(unlocked(
+            [&] { return m::gamma_gamma_opacity(v_nu.span(), v_seed_nu.span(), v_seed_u.span()); }));
       },
       "nu"_a, "seed_nu"_a, "seed_u"_a);
   mod.def(
       "inverse_compton",
-      [](Array nu, Array gamma, Array n, Array seed_nu, Array seed_u) {
+      [](nb::handle nu, nb::handle gamma, nb::handle n, nb::handle seed_nu, nb::handle seed_u) {
+        const Vector v_nu(nu, "nu"), v_gamma(gamma, "gamma"), v_n(n, "n"),
+            v_seed_nu(seed_nu, "seed_nu"), v_seed_u(seed_u, "seed_u");
         return to_numpy(unlocked([&] {
-          return m::inverse_compton(span(nu), span(gamma), span(n), span(seed_nu), span(seed_u));
+          return m::inverse_compton(v_nu.span(), v_gamma.span(), v_n.span(), v_seed_nu.span(),
+                                    v_seed_u.span());
         }));
       },
       "nu"_a, "gamma"_a, "n"_a, "seed_nu"_a, "seed_u"_a);
   mod.def(
       "inverse_compton_mono",
-      [](Array nu, Array gamma, Array n, double nu0, double u0) {
-        return to_numpy(
-            unlocked([&] { return m::inverse_compton_mono(span(nu), span(gamma), span(n), nu0, u0); }));
+      [](nb::handle nu, nb::handle gamma, nb::handle n, nb::handle nu0, nb::handle u0) {
+        const Vector v_nu(nu, "nu"), v_gamma(gamma, "gamma"), v_n(n, "n");
+        const double s_nu0 = scalar(nu0, "nu0"), s_u0 = scalar(u0, "u0");
+        return to_numpy(unlocked([&] {
+          return m::inverse_compton_mono(v_nu.span(), v_gamma.span(), v_n.span(), s_nu0, s_u0);
+        }));
       },
       "nu"_a, "gamma"_a, "n"_a, "nu0"_a, "u0"_a);
   mod.def(
       "compton_cooling",
-      [](Array gamma, Array seed_nu, Array seed_u) {
-        return to_numpy(
-            unlocked([&] { return m::compton_cooling(span(gamma), span(seed_nu), span(seed_u)); }));
+      [](nb::handle gamma, nb::handle seed_nu, nb::handle seed_u) {
+        const Vector v_gamma(gamma, "gamma"), v_seed_nu(seed_nu, "seed_nu"), v_seed_u(seed_u, "seed_u");
+        return to_numpy(unlocked(
+            [&] { return m::compton_cooling(v_gamma.span(), v_seed_nu.span(), v_seed_u.span()); }));
       },
       "gamma"_a, "seed_nu"_a, "seed_u"_a);
   mod.def(
       "compton_cooling_mono",
-      [](Array gamma, double nu0, double u0) {
-        return to_numpy(unlocked([&] { return m::compton_cooling_mono(span(gamma), nu0, u0); }));
+      [](nb::handle gamma, nb::handle nu0, nb::handle u0) {
+        const Vector v_gamma(gamma, "gamma");
+        const double s_nu0 = scalar(nu0, "nu0"), s_u0 = scalar(u0, "u0");
+        return to_numpy(unlocked([&] { return m::compton_cooling_mono(v_gamma.span(), s_nu0, s_u0); }));
       },
       "gamma"_a, "nu0"_a, "u0"_a);
 }

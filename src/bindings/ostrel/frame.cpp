@@ -100,9 +100,9 @@ PyObject* to_python(const std::pair<std::vector<double>, std::vector<double>>& v
 }
 
 namespace {
-bool signal_raised() { return PyErr_CheckSignals() != 0; }
+bool signal_raised(void*) { return PyErr_CheckSignals() != 0; }
 }  // namespace
 
-void install_signal_check() noexcept { pool::set_wait_hook(&signal_raised); }
+pool::WaitHook signal_check() noexcept { return {&signal_raised, nullptr}; }
 
 }  // namespace ostrel::python

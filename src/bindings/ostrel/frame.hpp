@@ -67,11 +67,22 @@ PyObject* panic_exception_type();
 // error during the conversion itself aborts the process.
 void raise_panic(const char* message) noexcept;
 
+// The wait hook of a call: runs the signal handlers; true when one raised.
+pool::WaitHook signal_check() noexcept;
+
 // Runs a function body: its result (a new reference, or null with the Python
 // error set) is returned as it is; a fatal error it throws becomes
 // PanicException; an allocation failure becomes MemoryError.
+//
+// While a long parallel kernel runs, the calling thread runs the
+// interpreter's signal handlers every few milliseconds (it holds the
+// interpreter lock throughout); when one raises, the work not yet started is
+// dropped and the call ends with that exception.  The check is the calling
+// thread's wait hook for the call only: the pool is shared with the accurate
+// kernels, whose binding releases the lock and checks differently.
 template <class Body>
 PyObject* call_frame(Body&& body) noexcept {
+  const pool::WaitHookScope signals(signal_check());
   try {
     return std::forward<Body>(body)();
   } catch (const std::bad_alloc&) {
@@ -89,11 +100,6 @@ PyObject* call_frame(Body&& body) noexcept {
   return nullptr;
 }
 
-// Lets a long parallel kernel be interrupted: while the calling thread waits
-// for the workers it runs the interpreter's signal handlers every few
-// milliseconds (it holds the interpreter lock throughout); when one raises,
-// the work not yet started is dropped and the call ends with that exception.
-void install_signal_check() noexcept;
 
 // Result converters.  Each returns a new reference; if the interpreter refuses
 // to create an object, its error is printed and the call ends with the fatal

@@ -85,7 +85,6 @@ PyObject* create_module() {
                  "ostrel may be initialised only once per interpreter process");
   }
   if (!register_functions(module.get())) return nullptr;
-  install_signal_check();
   return module.release();
 }
 

@@ -9,6 +9,7 @@ import os
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 
 import numpy as np
@@ -75,28 +76,65 @@ def test_bad_input_is_a_value_error_naming_the_argument(call, message):
         call()
 
 
+# The extension itself, called past the Python wrappers: what would lose
+# information (an imaginary part, a number beyond a double, a second axis) or
+# is no real number is refused with the argument's name.
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: _kernels.synchrotron(NU, GAMMA, N, 10**400), OverflowError, "B: too large for a double"),
+        (lambda: _kernels.compton_cooling_mono(GAMMA, 1e10, -(10**400)), OverflowError, "u0: too large"),
+        (lambda: _kernels.synchrotron(NU, GAMMA, N, 1 + 2j), TypeError, "B: must be real"),
+        (lambda: _kernels.synchrotron(NU, GAMMA, N, np.complex64(1)), TypeError, "B: must be real"),
+        (lambda: _kernels.synchrotron(NU, GAMMA, N, "1"), TypeError, "B: must be a real number, got str"),
+        (lambda: _kernels.synchrotron(np.array(NU) + 0j, GAMMA, N, 1.0), TypeError, "nu: must be real"),
+        (lambda: _kernels.inverse_compton(NU, GAMMA, N, SEED_NU, [1e-12 + 1j, 0, 0]), TypeError,
+         "seed_u: must be real"),
+        (lambda: _kernels.synchrotron(["x"], GAMMA, N, 1.0), TypeError, "nu: must be an array of real"),
+        (lambda: _kernels.synchrotron(NU, [[10.0, 100.0]], N, 1.0), ValueError, "gamma: must be one-dim"),
+        (lambda: _kernels.gamma_gamma_opacity(NU, SEED_NU, [10**400, 1, 1]), TypeError, "seed_u: must be an"),
+    ],
+)
+def test_the_extension_refuses_what_it_cannot_read_faithfully(call, error, message):
+    with pytest.raises(error, match="^" + message):
+        call()
+
+
+def test_the_extension_converts_what_it_can_read_faithfully():
+    # Lists, integers and strided arrays: the same float64 values.
+    j = _kernels.synchrotron(np.array(NU), np.array(GAMMA), np.array(N), 1.0)[0]
+    for args in [(NU, GAMMA, N, 1), (np.array(NU, dtype=np.int64), np.array(GAMMA, dtype=np.int32),
+                                      np.repeat(N, 2)[::2], np.float32(1.0))]:
+        np.testing.assert_array_equal(_kernels.synchrotron(*args)[0], j)
+
+
 def test_the_interpreter_lock_is_released_while_a_kernel_runs():
-    # Another Python thread keeps counting during a long call only if the lock
-    # is released (were it held, the count would stand still across the call).
+    # Another Python thread makes progress in the middle of a long call only
+    # if the lock is released.  Were it held, that thread could run only in a
+    # slice just before the kernel starts or after it returns, never in the
+    # middle half of the call.
     nu = np.geomspace(1e8, 1e20, 3000)
     gamma = np.geomspace(1.0, 1e7, 3000)
     n = gamma**-2.0
-    count, done = [0], threading.Event()
+    stamps, done = [], threading.Event()
 
-    def counter():
+    def ticker():
         while not done.is_set():
-            count[0] += 1
+            stamps.append(time.perf_counter())
+            time.sleep(0.001)
 
-    counting = threading.Thread(target=counter)
-    counting.start()
+    ticking = threading.Thread(target=ticker)
+    ticking.start()
     try:
-        before = count[0]
+        time.sleep(0.01)
+        start = time.perf_counter()
         _kernels.synchrotron(nu, gamma, n, 1.0)
-        during = count[0] - before
+        end = time.perf_counter()
     finally:
         done.set()
-        counting.join()
-    assert during > 1000
+        ticking.join()
+    quarter = (end - start) / 4
+    assert any(start + quarter < t < end - quarter for t in stamps)
 
 
 PROBE = """

@@ -1,5 +1,7 @@
-// Entry points that only the tests and the benchmarks use, to look inside a
-// kernel.  Not installed: they are not part of the interface.
+// Entry points that only the tests use, to look inside a kernel.  The kernel
+// library defines them only when built with OSTREL_TEST_HOOKS (the C++ test
+// build); they are not part of the interface and never reach an installed
+// library or a wheel.
 #pragma once
 
 #include <span>
