@@ -69,13 +69,12 @@ Pool::CostMemo& Pool::memo_for(const Body& body) {
 }
 
 // Fills the pieces (all of [0, n) in the caller's) and publishes the map.
-void Pool::open(std::size_t base, std::size_t n, const Body& body, double min_split) {
+void Pool::open(std::size_t base, std::size_t n, const Body& body, std::uint32_t min_split) {
   body_ = &body;
   base_ = base;
   error_ = nullptr;
   stop_.store(false, std::memory_order_relaxed);
-  min_split_.store(static_cast<std::uint32_t>(std::clamp(min_split, 1.0, 4e9)),
-                   std::memory_order_relaxed);
+  min_split_.store(min_split, std::memory_order_relaxed);
   slots_[0].piece.store(pack(0, static_cast<std::uint32_t>(n)), std::memory_order_relaxed);
   for (std::size_t t = 1; t < width_; ++t) slots_[t].piece.store(0, std::memory_order_relaxed);
   state_.store(state_.load(std::memory_order_relaxed) + 3, std::memory_order_seq_cst);
@@ -110,15 +109,34 @@ void Pool::evaluate_run(Caller& caller) {
   poll_hook(caller, after);
 }
 
+// The fewest unstarted indices worth splitting for a thief, at a cost of
+// per_index ns per index.
+static std::uint32_t min_split_at(double per_index) {
+  return static_cast<std::uint32_t>(std::clamp(kStealWorth / per_index, 1.0, 4e9));
+}
+
 // The caller's share: its own piece, then what it can steal.  Spinning
 // helpers join on their own; parked ones are woken once the estimated rest
 // of the caller's work is worth it.
+//
+// The cost per index remembered from the last map of the same kernel is only
+// a first guess: the same kernel costs more per index on a longer seed grid
+// or with the Klein-Nishina rows switched on.  Once the caller's own runs
+// have been timed, their cost replaces it, both for waking the helpers and
+// for the smallest piece a thief may split (a guess from a cheaper call
+// would otherwise keep a woken helper from taking any of a medium map).
 void Pool::share_of_caller(Caller& caller) {
   while (next_run(0, caller.run, caller.k, caller.count)) {
     evaluate_run(caller);
-    if (!caller.woken && caller.t - caller.start >= kWakeEstimateAfter) {
-      const double per_index =
-          static_cast<double>(caller.t - caller.start) / static_cast<double>(caller.done);
+    if (caller.t - caller.start < kWakeEstimateAfter) continue;
+    const double per_index =
+        static_cast<double>(caller.t - caller.start) / static_cast<double>(caller.done);
+    const std::uint32_t min_split = min_split_at(per_index);
+    const std::uint32_t current = min_split_.load(std::memory_order_relaxed);
+    if (min_split < current / 2 || min_split > 2 * current) {
+      min_split_.store(min_split, std::memory_order_relaxed);
+    }
+    if (!caller.woken) {
       const std::uint32_t left = left_of(slots_[0].piece.load(std::memory_order_relaxed));
       if (per_index * left >= static_cast<double>(caller.worth)) {
         wake_helpers();
@@ -182,7 +200,7 @@ void Pool::run(std::size_t base, std::size_t n, const Body& body, WaitHook hook)
   const bool known = memo.body_type == type && memo.per_index > 0;
   Caller caller(hook);
 
-  open(base, n, body, known ? kStealWorth / memo.per_index : 1.0);
+  open(base, n, body, known ? min_split_at(memo.per_index) : 1);
   caller.start = caller.t = now();
   if (caller.start - last_map_end_ < kSpinTime) caller.worth = kStreamWakeWorth;
   if (!known || memo.per_index * static_cast<double>(n) >= static_cast<double>(caller.worth)) {

@@ -114,7 +114,7 @@ class Pool {
 
   // The caller's side of a map (caller.cpp).
   CostMemo& memo_for(const Body& body);
-  void open(std::size_t base, std::size_t n, const Body& body, double min_split);
+  void open(std::size_t base, std::size_t n, const Body& body, std::uint32_t min_split);
   void share_of_caller(Caller& caller);
   void wait_for_helpers(Caller& caller);
   void park_caller(Caller& caller);

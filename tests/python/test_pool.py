@@ -80,6 +80,19 @@ class TestPoolSize:
         assert run_python(code, RAYON_NUM_THREADS="3").split() == ["2", "2"]
 
 
+@pytest.mark.parametrize("first", ["ostrel", "ostrel_models"])
+def test_one_pool_for_both_modules(first):
+    # Whichever module maps first creates the process's one pool; the other
+    # uses it: the helpers are W - 1 threads, not twice that.
+    classic = "ostrel.syn_emissivity_full([1e9], [10.0, 20.0], [1.0, 0.5], 1.0, False)\n"
+    accurate = "kernels.synchrotron([1e9], [10.0, 20.0], [1.0, 0.5], 1.0)\n"
+    calls = classic + accurate if first == "ostrel" else accurate + classic
+    code = ("import os, ostrel\nfrom ostrel_models import kernels\n" + COUNT_WORKERS + calls +
+            "print(count_workers())\n")
+    assert run_python(code, RAYON_NUM_THREADS="3") == "2\n"
+    assert run_python(code, RAYON_NUM_THREADS="1000") == "999\n"
+
+
 def test_results_identical_for_every_pool_size():
     code = HEAVY_CALL + "print(' '.join(x.hex() for x in j + a))"
     outputs = {w: run_python(code, RAYON_NUM_THREADS=str(w)) for w in (1, 2, 3)}
