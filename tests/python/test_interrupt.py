@@ -5,8 +5,10 @@ busy, and leaves the module working.
 The classic module holds the interpreter lock for the whole call and runs the
 signal handlers while it waits for the workers; the accurate binding releases
 the lock and takes it back every few milliseconds on the main thread to run
-them.  Every call below takes tens of seconds on two threads, far longer than
-the child is given, so a call that ran to its end fails the test."""
+them.  Every call below takes seconds to tens of seconds on two threads; the
+child times the same call on a twentieth of its points first, and a call that
+is not cut short well before its end (a signal handled only once the call
+returned) fails the test."""
 
 import os
 import signal
@@ -28,8 +30,12 @@ SCRIPT = textwrap.dedent(
     g = np.geomspace(10, 1e7, 200); n = g**-2.3
     seed_nu = np.geomspace(1e8, 1e20, 200); seed_u = seed_nu**-1.5
 
-    def long_call():
+    def long_call(m):
         return {call}
+
+    start = time.monotonic()
+    long_call(0.05)
+    full = (time.monotonic() - start) / 0.05
 
     def helpers_asleep():
         # The helpers spin briefly after a map, then sleep.
@@ -51,14 +57,17 @@ SCRIPT = textwrap.dedent(
     classic_reference = ostrel.syn_emissivity_full([1e9, 1e12], list(g[:40]), list(n[:40]), 1.0, True)
     print("started", flush=True)
     result = None
+    start = time.monotonic()
     try:
-        result = long_call()
+        result = long_call(1)
     except {expected} as exc:
         print("interrupted: %r" % (exc,), flush=True)
     else:
         print("not interrupted", flush=True)
         sys.exit(3)
+    took = time.monotonic() - start
     assert result is None
+    assert took < full / 4, (took, full)
     assert helpers_asleep()
     assert np.array_equal(K.synchrotron(np.logspace(8, 20, 8), g, n, 0.1)[0], reference)
     assert ostrel.syn_emissivity_full([1e9, 1e12], list(g[:40]), list(n[:40]), 1.0, True) == classic_reference
@@ -66,15 +75,17 @@ SCRIPT = textwrap.dedent(
     """
 )
 
+# Each call on int(m * size) points: m = 1 is the long call, m = 0.05 its sample.
 LONG_CALLS = {
     "classic synchrotron": "ostrel.syn_emissivity_full([10.0 ** (8 + 14 * k / 2999) for k in "
-                           "range(3000)], [10.0 ** (1 + 5 * i / 399) for i in range(400)], "
+                           "range(int(m * 3000))], [10.0 ** (1 + 5 * i / 399) for i in range(400)], "
                            "[10.0 ** (-2.5 - 12.5 * i / 399) for i in range(400)], 1.0, True)",
-    "synchrotron": "K.synchrotron(np.logspace(8, 22, 1_000_000), g, n, 0.1)",
-    "inverse_compton": "K.inverse_compton(np.logspace(8, 26, 200_000), g, n, seed_nu, seed_u)",
-    "inverse_compton_mono": "K.inverse_compton_mono(np.logspace(8, 26, 3_000_000), g, n, 1e10, 1e-3)",
-    "compton_cooling": "K.compton_cooling(np.geomspace(1, 1e8, 2_000_000), seed_nu, seed_u)",
-    "gamma_gamma_opacity": "K.gamma_gamma_opacity(np.logspace(8, 30, 3_000_000), seed_nu, seed_u)",
+    "synchrotron": "K.synchrotron(np.logspace(8, 22, int(m * 1_000_000)), g, n, 0.1)",
+    "inverse_compton": "K.inverse_compton(np.logspace(8, 26, int(m * 200_000)), g, n, seed_nu, seed_u)",
+    "inverse_compton_mono": "K.inverse_compton_mono(np.logspace(8, 26, int(m * 3_000_000)), g, n, 1e10, "
+                            "1e-3)",
+    "compton_cooling": "K.compton_cooling(np.geomspace(1, 1e8, int(m * 2_000_000)), seed_nu, seed_u)",
+    "gamma_gamma_opacity": "K.gamma_gamma_opacity(np.logspace(8, 30, int(m * 3_000_000)), seed_nu, seed_u)",
 }
 
 
