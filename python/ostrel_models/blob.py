@@ -63,10 +63,10 @@ _SPECS: dict[str, dict[str, Any]] = {
     "z": dict(min=0.0, max=10.0, valid=(0.0, 1e3), frozen=True, description="redshift"),
     "distance": dict(unit=u.cm, min=1e24, max=1e30, scale="log", valid=(1.0, 1e33),
                      frozen=True, description="luminosity distance"),
-    "energy": dict(unit=u.erg, min=1e38, max=1e56, scale="log", valid=(0.0, 1e80),
-                   open_low=True, description="total electron energy, blob frame"),
-    "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(0.0, 1e40),
-                    open_low=True, description="electron number density, blob frame"),
+    "energy": dict(unit=u.erg, min=1e38, max=1e56, scale="log", valid=(1e-10, 1e80),
+                   description="total electron energy, blob frame"),
+    "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(1e-30, 1e40),
+                    description="electron number density, blob frame"),
 }
 
 
@@ -267,7 +267,7 @@ class Blob:
 
     @seed_per_decade.setter
     def seed_per_decade(self, value: Any) -> None:
-        x = validation.real("seed_per_decade", value)
+        x = validation.real("seed_per_decade", value, finite=False)
         self._seed_per_decade = validation.in_range("seed_per_decade", x, 2.0, 1000.0)
 
     @property
