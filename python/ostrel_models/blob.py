@@ -70,12 +70,33 @@ _SPECS: dict[str, dict[str, Any]] = {
 }
 
 
-def _plain_property(name: str, doc: str) -> property:
+def _plain_property(name: str, doc: str, follows: str | None = None) -> property:
+    """A property reading and writing the parameter ``name``; with ``follows``
+    (a method name), assigning None makes the value follow that method."""
     def fget(self: Blob) -> Any:
         return self._p[name].value
 
     def fset(self: Blob, value: Any) -> None:
+        if value is None and follows is not None:
+            self._p[name].follow(getattr(self, follows))
+        else:
+            self._p[name].value = value
+    return property(fget, fset, doc=doc)
+
+
+def _norm_property(name: str, moment: float, unit: u.UnitBase, doc: str) -> property:
+    """``energy`` or ``density``: the parameter when it normalises the
+    electrons, else computed from them; assigning makes it the normalisation."""
+    def fget(self: Blob) -> Any:
+        if self._norm == name:
+            return self._p[name].value
+        s = self.state()
+        weight = k.MEC2 * s.volume if moment == 1.0 else 1.0
+        return weight * powerlaw_moment(s.g, s.n, moment) * unit
+
+    def fset(self: Blob, value: Any) -> None:
         self._p[name].value = value
+        self._norm = name
     return property(fget, fset, doc=doc)
 
 
@@ -160,18 +181,14 @@ class Blob:
     B = _plain_property("B", "Magnetic field [G], blob frame.")
     doppler = _plain_property("doppler", "Doppler factor δ_D.")
     z = _plain_property("z", "Redshift.")
-
-    @property
-    def Gamma(self) -> float:
-        """Bulk Lorentz factor (follows ``doppler`` until set; None restores that)."""
-        return self._p["Gamma"].value
-
-    @Gamma.setter
-    def Gamma(self, value: Any) -> None:
-        if value is None:
-            self._p["Gamma"].follow(self._gamma_from_doppler)
-        else:
-            self._p["Gamma"].value = value
+    Gamma = _plain_property("Gamma", "Bulk Lorentz factor (follows doppler until set; "
+                            "None restores that).", follows="_gamma_from_doppler")
+    distance = _plain_property("distance", "Luminosity distance (from z by Planck18 until "
+                               "set; None restores that).", follows="_distance_from_z")
+    energy = _norm_property("energy", 1.0, u.erg, "Total electron energy in the blob frame, "
+                            "m_e c² V ∫ γ n' dγ.")
+    density = _norm_property("density", 0.0, u.cm**-3, "Total electron number density in "
+                             "the blob frame, ∫ n' dγ.")
 
     def _gamma_from_doppler(self) -> float:
         return self._p["doppler"].raw
@@ -179,46 +196,8 @@ class Blob:
     def _gamma_matters(self) -> bool:
         return not all(getattr(f, "isotropic", False) for f in self._external)
 
-    @property
-    def distance(self) -> u.Quantity:
-        """Luminosity distance (from z by Planck18 until set; None restores that)."""
-        return self._p["distance"].value
-
-    @distance.setter
-    def distance(self, value: Any) -> None:
-        if value is None:
-            self._p["distance"].follow(self._distance_from_z)
-        else:
-            self._p["distance"].value = value
-
     def _distance_from_z(self) -> float:
         return self._distance_at(self._p["z"].raw)
-
-    @property
-    def energy(self) -> u.Quantity:
-        """Total electron energy in the blob frame, m_e c² V ∫ γ n' dγ."""
-        if self._norm == "energy":
-            return self._p["energy"].value
-        s = self.state()
-        return k.MEC2 * s.volume * powerlaw_moment(s.g, s.n, 1.0) * u.erg
-
-    @energy.setter
-    def energy(self, value: Any) -> None:
-        self._p["energy"].value = value
-        self._norm = "energy"
-
-    @property
-    def density(self) -> u.Quantity:
-        """Total electron number density in the blob frame, ∫ n' dγ."""
-        if self._norm == "density":
-            return self._p["density"].value
-        s = self.state()
-        return powerlaw_moment(s.g, s.n, 0.0) * u.cm**-3
-
-    @density.setter
-    def density(self, value: Any) -> None:
-        self._p["density"].value = value
-        self._norm = "density"
 
     @property
     def electrons(self) -> ElectronDistribution:
