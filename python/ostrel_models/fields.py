@@ -5,7 +5,11 @@ numbers as ``Parameter`` objects (``field.parameters``; attributes return
 Quantities) and provides its own external-Compton emission given the state of
 the blob: ``field.ec_sed(state, nu_obs, K)`` → observed ν F_ν
 [erg cm⁻² s⁻¹] at the observed frequencies ``nu_obs`` (distinct, increasing,
-Hz), before the blob's internal γγ absorption, which the blob applies.
+Hz), before the blob's internal γγ absorption, which the blob applies.  A
+field that absorbs the blob's radiation on its way out (pair production on
+its photons) returns the transmitted fraction from
+``field.transmission(state, nu_obs)``; the blob multiplies every component by
+it (the default, None, absorbs nothing).
 ``state`` is a ``sphere.BlobState`` (plain cgs values), ``K`` the kernel set.
 A field whose emission depends on the bulk Lorentz factor or the viewing
 angle (one anisotropic in the host frame) keeps ``isotropic = False``.
@@ -103,6 +107,12 @@ class ExternalField:
         """Observed ν F_ν [erg cm⁻² s⁻¹] of the blob's electrons scattering
         this field, at observed frequencies ``nu_obs`` [Hz]."""
         raise NotImplementedError
+
+    def transmission(self, state: BlobState, nu_obs: Array) -> Array | None:
+        """Fraction of the blob's radiation at observed ``nu_obs`` that passes
+        this field on its way out (γγ absorption), or None for no absorption
+        (the default)."""
+        return None
 
     def to_dict(self) -> dict[str, Any]:
         return {"type": type(self).__name__, "name": self.name,
