@@ -35,7 +35,6 @@ moving along the line of sight with γ ≫ 1; electrons that end near or below
 
 from __future__ import annotations
 
-import copy
 import math
 from typing import TYPE_CHECKING, Any
 
@@ -59,13 +58,17 @@ _REGISTRY: dict[str, type[ExternalField]] = {}
 class ExternalField:
     """Base of the external radiation fields (see the module docstring).
 
-    Subclasses name their parameters in ``_parameter_names`` and give each a
-    ``Parameter`` in ``self._params`` (``_add``); attributes of those names
-    read (Quantities) and write the parameters.
+    Subclasses call ``super().__init__(name)``, name their parameters in
+    ``_parameter_names`` and give each a ``Parameter`` (``self._add``);
+    attributes of those names read (Quantities) and write the parameters.
+    Their constructors take the parameters by name and ``name=`` (what
+    ``from_dict`` passes); other settings go into ``to_dict``/``from_dict``
+    of their own.
     """
 
     #: Whether the field is isotropic in the host frame (then only δ_D matters).
     isotropic = False
+    name: str | None = None
     _parameter_names: tuple[str, ...] = ()
 
     def __init_subclass__(cls, **kwargs: Any) -> None:
@@ -100,8 +103,13 @@ class ExternalField:
         return Parameters((n, params[n]) for n in self._parameter_names)
 
     def snapshot(self) -> ExternalField:
-        """An independent copy with the present values (one evaluation's)."""
-        return copy.deepcopy(self)
+        """A copy with the present values of the parameters (one evaluation's);
+        other attributes are shared, so a subclass holding mutable state of
+        its own overrides this."""
+        new = object.__new__(type(self))
+        new.__dict__.update(self.__dict__)
+        new.__dict__["_params"] = {k: p.clone() for k, p in self.__dict__["_params"].items()}
+        return new
 
     def ec_sed(self, state: BlobState, nu_obs: Array, K: Any) -> Array:
         """Observed ν F_ν [erg cm⁻² s⁻¹] of the blob's electrons scattering

@@ -109,6 +109,12 @@ class Parameter:
     def value(self, value: Any) -> None:
         self.raw = value
 
+    def clone(self) -> Parameter:
+        """An independent copy (same value, bounds and flags)."""
+        new = object.__new__(type(self))
+        new.__dict__.update(self.__dict__)
+        return new
+
     @property
     def derived(self) -> bool:
         """Whether the value follows other parameters (Γ = δ_D, d_L from z)
