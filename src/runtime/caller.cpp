@@ -47,7 +47,7 @@ constexpr Nanoseconds kStealWorth = 10'000;
 
 // The caller's progress through its map.
 struct Pool::Caller {
-  Caller(WaitHook h) : hook(h), forks(fork_generation()), next_poll(now() + kHookInterval) {}
+  explicit Caller(WaitHook h) : hook(h), forks(fork_generation()), next_poll(now() + kHookInterval) {}
   WaitHook hook;
   unsigned long forks;    // fork_generation() when the map began
   Nanoseconds next_poll;  // when the hook is due
@@ -162,11 +162,15 @@ void Pool::wait_for_helpers(Caller& caller) {
     }
     return false;
   };
-  while (!helpers_done()) {
+  // The caller's own piece is emptied before the helpers' count is looked
+  // at: indices it stole from a helper after the close stay in its piece
+  // when that helper leaves, and would otherwise never be evaluated.
+  for (;;) {
     if (next_run(0, caller.run, caller.k, caller.count)) {
       evaluate_run(caller);
       continue;
     }
+    if (helpers_done()) return;
     if (!spin_until([&] { return helpers_done() || stealable(); })) park_caller(caller);
     caller.t = now();
   }
