@@ -1,6 +1,5 @@
 #include "unlocked.hpp"
 
-#include <cxxabi.h>
 #include <nanobind/nanobind.h>
 
 #include <chrono>
@@ -40,10 +39,12 @@ void Unlocked::relock() {
   if (interpreter_finalizing()) park_for_good();
   try {
     PyEval_RestoreThread(saved_);
-  } catch (abi::__forced_unwind&) {
-    // The interpreter began to finalize while this thread waited for the
-    // lock.  The unwinding is never finished (it would end in a noexcept
-    // frame), so it never needs to be rethrown.
+  } catch (...) {
+    // The only exception PyEval_RestoreThread raises: the forced unwinding
+    // of pthread_exit (abi::__forced_unwind, caught without binding it: it
+    // has no object).  The interpreter began to finalize while this thread
+    // waited for the lock.  The unwinding is never finished (it would end in
+    // a noexcept frame), so it never needs to be rethrown.
     park_for_good();
   }
 }
