@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "accurate/external_compton.hpp"
 #include "accurate/kernels.hpp"
 
 namespace nb = nanobind;
@@ -93,4 +94,12 @@ NB_MODULE(_kernels, mod) {
         return to_numpy(unlocked([&] { return m::compton_cooling_mono(span(gamma), nu0, u0); }));
       },
       "gamma"_a, "nu0"_a, "u0"_a);
+  mod.def(
+      "external_compton",
+      [](Array nu, Array gamma, Array n, Array w_nu, Array w_a, bool smooth) {
+        return to_numpy(unlocked([&] {
+          return m::external_compton(span(nu), span(gamma), span(n), span(w_nu), span(w_a), smooth);
+        }));
+      },
+      "nu"_a, "gamma"_a, "n"_a, "w_nu"_a, "w_a"_a, "smooth"_a);
 }

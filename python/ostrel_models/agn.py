@@ -1,0 +1,446 @@
+"""Radiation fields of the active nucleus in their geometry: the accretion
+disk, the broad-line region, the dust torus and a point source behind the jet.
+
+The blob moves along the jet axis (ẑ, the disk's normal) at height r above the
+black hole; the observer's line of sight makes the angle θ_s with the axis
+(cos θ_s = (1 − 1/(Γδ_D))/β, from the blob's Γ and δ_D).  Each field is
+described, at any point, by a set of photon beams in the black-hole frame —
+energy ε (in m_e c²), energy density U [erg cm⁻³], direction d̂ — from a
+quadrature over the emitting surface and, for thermal emitters, over the
+Planck spectrum:
+
+- ``PointSourceBehindJet``: one beam along ẑ, U = L/(4π r² c);
+- ``SphericalShellBLR``: a thin shell of radius R re-emitting a fraction ξ of
+  the disk's luminosity in one line, each element isotropically; at distance
+  x from an element dU = ξL dμ dφ/(16π² c x²), integrated in ln x, in which
+  the weight is uniform (dμ = x dx/(rR)), and over φ by the midpoint rule
+  (exponentially accurate for a periodic integrand); the energy density
+  u(r) = ξL ln((R + r)/|R − r|)/(8π c r R) (Finke 2016, ApJ 830, 94), with
+  |R − r| kept above 10⁻³ R at the shell itself, where it diverges
+  logarithmically;
+- ``RingDustTorus``: a thin ring of radius R_dt in the disk's plane emitting a
+  fraction ξ of the disk's luminosity as a black body of temperature T; by
+  default R_dt is the dust-sublimation radius of Nenkova et al. 2008
+  (ApJ 685, 160, eq. 1), R_dt = 0.4 pc (L_d/10⁴⁵ erg s⁻¹)^½ (1500 K/T)^2.6;
+- ``ShakuraSunyaevDisk``: a geometrically thin, optically thick disk around
+  a black hole of mass M, each annulus a black body of temperature T(R) with
+  σT⁴ = (3GMṀ/8πR³)(1 − √(R_in/R)) per face (Shakura & Sunyaev 1973;
+  Dermer & Menon 2009, ch. 6), normalised so that the disk between R_in and
+  R_out radiates ``luminosity`` (for R_in = 6 R_g and R_out → ∞ this is
+  Ṁc²/12, the efficiency η = 1/12 of the default).
+
+External Compton scattering (``ec_sed``) uses the full angular dependence of
+the beams: electrons isotropic in the blob frame, γ ≫ 1, the head-on
+approximation of the Klein-Nishina cross section (``kernels.external_compton``,
+Dermer et al. 2009, ApJ 692, 32), valid for any Γ and δ_D.  γγ absorption of
+the blob's γ-rays on a field (``opacity``) integrates the pair-production
+cross section (Gould & Schréder 1967) over the beams at every point of the
+photon's path from the blob to infinity (Finke 2016; Böttcher & Els 2016,
+ApJ 821, 102).  The beams' sums live in ``_agn_beams``.
+"""
+
+from __future__ import annotations
+
+import math
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+from astropy import units as u
+
+from . import _constants as k
+from ._agn_beams import (GL4, blackbody_nodes, cos_viewing, gamma_gamma_coefficient,
+                         midpoint_phi, path_nodes)
+from .fields import ExternalField, host_electrons
+from .parameters import Parameter
+
+Array = npt.NDArray[np.float64]
+
+__all__ = ["PointSourceBehindJet", "SphericalShellBLR", "RingDustTorus", "ShakuraSunyaevDisk",
+           "LINES", "sublimation_radius"]
+
+G_NEWTON = 6.6743e-8
+M_SUN = 1.98840987e33
+PC = 3.0856775814913673e18
+SIGMA_SB = 5.670374419e-5
+
+#: Rest wavelengths [Å] of the broad lines a shell can emit.
+LINES = {"Lyalpha": 1215.67, "Lybeta": 1025.72, "CIV": 1549.06, "MgII": 2798.75,
+         "Hbeta": 4861.35, "Halpha": 6562.80}
+
+Beams = tuple[Array, Array, Array, bool]   # ε, U, direction (K, 3), smooth
+
+
+def sublimation_radius(disk_luminosity: float, temperature: float) -> float:
+    """R_dt [cm] = 0.4 pc (L_d/10⁴⁵ erg s⁻¹)^½ (1500 K / T)^2.6 (Nenkova et al. 2008)."""
+    return 0.4 * PC * math.sqrt(disk_luminosity / 1e45) * (1500.0 / temperature) ** 2.6
+
+
+class GeometricField(ExternalField):
+    """A field whose angular distribution in the black-hole frame matters."""
+
+    isotropic = False
+    #: Label of the field's component ("ec_<label>") when it has no name.
+    label = "field"
+
+    def beams(self, px: float, pz: float) -> Beams:
+        """Photon beams at the point (px, 0, pz) [cm] (the axis is ẑ)."""
+        raise NotImplementedError
+
+    def component(self) -> str:
+        return f"ec_{self.name or self.label}"
+
+    def _host_beams(self, r: float, mu_s: float) -> tuple[Array, Array, bool]:
+        """(w = ε(1 − cos ψ), U/ε²) of the beams at height r for the line of sight."""
+        eps, uu, d, smooth = self.beams(0.0, r)
+        sin_s = math.sqrt(max(0.0, 1.0 - mu_s * mu_s))
+        one_minus = 1.0 - (d[:, 0] * sin_s + d[:, 2] * mu_s)
+        keep = (one_minus > 0.0) & (uu > 0.0)
+        return eps[keep] * one_minus[keep], uu[keep] / eps[keep] ** 2, smooth
+
+    def ec_sed(self, state: Any, nu_obs: Array, K: Any) -> Array:
+        if not hasattr(K, "external_compton"):
+            raise ValueError(f"{type(self).__name__}: external Compton on an anisotropic field "
+                             "needs the accurate kernels (kernels='accurate')")
+        r = getattr(state, "r", None)
+        if r is None or not r > 0.0:
+            raise ValueError(f"{type(self).__name__} needs the blob's distance r from the black hole")
+        d = state.doppler
+        nu_h = nu_obs * (1.0 + state.z)
+        g_h, n_h = host_electrons(state.g, state.n, d, state.volume)
+        out = np.zeros_like(nu_obs)
+        if g_h.size < 2:
+            return out
+        w, a, smooth = self._host_beams(r, cos_viewing(state.Gamma, d))
+        if w.size == 0:
+            return out
+        j = np.asarray(K.external_compton(nu_h, g_h, n_h, w * k.MEC2 / k.H, a, smooth))
+        live = j > 0.0
+        out[live] = nu_h[live] * (d / state.distance**2) * j[live]
+        return out
+
+    def blob_frame_spectrum(self, r: float, Gamma: float, per_decade: float = 10.0
+                            ) -> tuple[Array, Array]:
+        """(ν' [Hz], u'_ν' [erg cm⁻³ Hz⁻¹]): the field in the frame of a blob at
+        height r moving along ẑ with Γ, summed over directions (each beam has
+        ε' = Γε(1 − βμ) and U' = Γ²(1 − βμ)²U), binned on a grid of
+        ``per_decade`` points a decade conserving energy.  Electrons isotropic
+        in the blob frame lose energy in it as in an isotropic field with this
+        spectrum."""
+        eps, uu, d, _ = self.beams(0.0, r)
+        beta = math.sqrt(max(0.0, 1.0 - 1.0 / Gamma**2))
+        f = Gamma * (1.0 - beta * d[:, 2])
+        nu_p, u_p = eps * f * k.MEC2 / k.H, uu * f * f
+        lo, hi = math.log10(nu_p.min()) - 0.2, math.log10(nu_p.max()) + 0.2
+        n = max(4, int(math.ceil((hi - lo) * per_decade)) + 1)
+        grid = np.logspace(lo, hi, n)
+        pos = (np.log10(nu_p) - lo) / (hi - lo) * (n - 1)
+        i = np.clip(np.floor(pos).astype(int), 0, n - 2)
+        t = pos - i
+        energy = np.zeros(n)
+        np.add.at(energy, i, u_p * (1.0 - t))
+        np.add.at(energy, i + 1, u_p * t)
+        # Energy at a node spread over its cell in ln ν: u_ν = E / (ν Δln ν).
+        dln = math.log(10.0) * (hi - lo) / (n - 1)
+        return grid, energy / (grid * dln)
+
+    def energy_density(self, r: Any) -> u.Quantity:
+        """Energy density [erg cm⁻³] of the field at height r on the axis
+        (black-hole frame)."""
+        _, uu, _, _ = self.beams(0.0, _cm("r", r))
+        return float(uu.sum()) * u.erg / u.cm**3
+
+    def opacity(self, nu: Any, r: Any, z: float, theta_s: Any = 0.0) -> Array:
+        """Optical depth for pair production on this field of γ-rays observed
+        at frequency ν, emitted at height r on the axis towards a line of
+        sight at angle θ_s to it (a Quantity angle, or radians), along their
+        path from the blob to infinity.  See the module docstring."""
+        nu_h = np.atleast_1d(_hz(nu)).astype(float) * (1.0 + float(z))
+        rr = _cm("r", r)
+        th = theta_s.to_value(u.rad) if isinstance(theta_s, u.Quantity) else float(theta_s)
+        ls, lw = path_nodes(rr, self.scale())
+        eps1 = nu_h * k.H / k.MEC2
+        tau = np.zeros_like(eps1)
+        for l_, w_ in zip(ls, lw):
+            eps, uu, d, _ = self.beams(l_ * math.sin(th), rr + l_ * math.cos(th))
+            cos_psi = d[:, 0] * math.sin(th) + d[:, 2] * math.cos(th)
+            tau += w_ * gamma_gamma_coefficient(eps1, eps, uu, cos_psi)
+        return tau.reshape(np.shape(nu)) if np.ndim(nu) else tau
+
+    def scale(self) -> float:
+        """A length [cm] beyond which the field falls off as 1/distance²."""
+        raise NotImplementedError
+
+    def own_sed(self, nu_obs: Array, z: float, distance: float, mu_s: float) -> Array | None:
+        """ν F_ν [erg cm⁻² s⁻¹] of the field's own emission seen by the observer,
+        or None when it has none of its own."""
+        return None
+
+
+def _cm(name: str, value: Any) -> float:
+    x = value.to_value(u.cm) if isinstance(value, u.Quantity) else float(value)
+    if not (math.isfinite(x) and x > 0.0):
+        raise ValueError(f"{name} must be positive and finite, got {value}")
+    return x
+
+
+def _hz(nu: Any) -> Array:
+    x = nu.to_value(u.Hz, equivalencies=u.spectral()) if isinstance(nu, u.Quantity) else nu
+    return np.asarray(x, dtype=float)
+
+
+def _direction(vx: Array, vy: Array, vz: Array) -> tuple[Array, Array]:
+    x = np.sqrt(vx * vx + vy * vy + vz * vz)
+    return np.stack([vx / x, vy / x, vz / x], axis=-1), x
+
+
+class PointSourceBehindJet(GeometricField):
+    """A point source of luminosity L at the black hole emitting photons of
+    one frequency (Dermer & Schlickeiser 1993).
+
+    luminosity : Quantity [erg s⁻¹];  frequency : Quantity [Hz] (or an energy
+    or a wavelength)
+    """
+
+    label = "ps"
+    _parameter_names = ("luminosity", "frequency")
+
+    def __init__(self, luminosity: Any, frequency: Any, name: str | None = None) -> None:
+        super().__init__(name)
+        self._add(Parameter("luminosity", luminosity, u.erg / u.s, min=1e40, max=1e49,
+                            scale="log", valid=(0.0, 1e60), open_low=True,
+                            description="luminosity of the source"))
+        self._add(Parameter("frequency", frequency, u.Hz, min=1e11, max=1e19, scale="log",
+                            frozen=True, valid=(0.0, 1e30), open_low=True, spectral=True,
+                            description="frequency of its photons"))
+
+    def scale(self) -> float:
+        return 0.0
+
+    def beams(self, px: float, pz: float) -> Beams:
+        d, x = _direction(np.array([px]), np.array([0.0]), np.array([pz]))
+        uu = self._params["luminosity"].raw / (4.0 * math.pi * x * x * k.C)
+        eps = np.array([self._params["frequency"].raw * k.H / k.MEC2])
+        return eps, uu, d, False
+
+
+class SphericalShellBLR(GeometricField):
+    """A thin spherical shell of radius R re-emitting a fraction ξ of the
+    disk's luminosity in one broad line (see the module docstring).
+
+    disk_luminosity : Quantity [erg s⁻¹];  xi : float, 0 < ξ ≤ 1
+    line : a name of ``LINES`` ("Lyalpha" by default) or a frequency
+        (Quantity [Hz], an energy or a wavelength)
+    radius : Quantity [cm]
+    """
+
+    label = "blr"
+    _parameter_names = ("disk_luminosity", "xi", "frequency", "radius")
+
+    def __init__(self, disk_luminosity: Any, xi: float, radius: Any, line: Any = "Lyalpha",
+                 name: str | None = None, frequency: Any = None, n_phi: int = 12,
+                 n_mu: int = 12) -> None:
+        super().__init__(name)
+        if frequency is None:
+            if isinstance(line, str):
+                if line not in LINES:
+                    raise ValueError(f"line: unknown line {line!r}; known: {', '.join(LINES)}")
+                frequency = (LINES[line] * u.AA).to(u.Hz, equivalencies=u.spectral())
+            else:
+                frequency = line
+        _disk_parameters(self, disk_luminosity, xi)
+        self._add(Parameter("frequency", frequency, u.Hz, min=1e13, max=1e17, scale="log",
+                            frozen=True, valid=(0.0, 1e30), open_low=True, spectral=True,
+                            description="frequency of the line"))
+        self._add(Parameter("radius", radius, u.cm, min=1e15, max=1e20, scale="log",
+                            frozen=True, valid=(0.0, 1e30), open_low=True,
+                            description="radius of the shell"))
+        object.__setattr__(self, "n_phi", int(n_phi))
+        object.__setattr__(self, "n_mu", int(n_mu))
+
+    def scale(self) -> float:
+        return self._params["radius"].raw
+
+    def beams(self, px: float, pz: float) -> Beams:
+        R = self._params["radius"].raw
+        lum = self._params["xi"].raw * self._params["disk_luminosity"].raw
+        rho = max(math.hypot(px, pz), 1e-6 * R)
+        x_lo, x_hi = max(abs(R - rho), 1e-3 * R), R + rho
+        # At least n_mu pieces: the beams' directions span the whole sky when
+        # the point is well inside the shell, however narrow the range of x.
+        span = math.log(x_hi / x_lo)
+        ln_x, w_x = GL4.nodes(math.log(x_lo), math.log(x_hi), min(0.5, span / self.n_mu))
+        phi, w_phi = midpoint_phi(self.n_phi)
+        x = np.exp(ln_x)[:, None]
+        mu = np.clip((R * R + rho * rho - x * x) / (2.0 * rho * R), -1.0, 1.0)
+        sin_re = np.sqrt(1.0 - mu * mu)
+        # In the frame where the point is on the axis: from the element to it.
+        lx = -R * sin_re * np.cos(phi)[None, :]
+        ly = -R * sin_re * np.sin(phi)[None, :]
+        lz = np.broadcast_to(rho - R * mu, lx.shape)
+        d_loc, _ = _direction(lx, ly, lz)
+        # Rotate the local axis onto the point's direction (in the x-z plane).
+        ct, st = pz / rho, px / rho
+        d = np.stack([d_loc[..., 0] * ct + d_loc[..., 2] * st, d_loc[..., 1],
+                      -d_loc[..., 0] * st + d_loc[..., 2] * ct], axis=-1).reshape(-1, 3)
+        uu = (lum / (16.0 * math.pi**2 * k.C * rho * R)) * (w_x[:, None] * w_phi[None, :])
+        eps = np.full(uu.size, self._params["frequency"].raw * k.H / k.MEC2)
+        return eps, uu.ravel(), d, True
+
+
+class RingDustTorus(GeometricField):
+    """A thin ring of radius R_dt in the disk's plane re-emitting a fraction ξ
+    of the disk's luminosity as a black body of temperature T.
+
+    disk_luminosity : Quantity [erg s⁻¹];  xi : float;  temperature : Quantity [K]
+    radius : Quantity [cm], optional; by default the sublimation radius of
+        Nenkova et al. 2008 (``sublimation_radius``), fixed at construction.
+    """
+
+    label = "dt"
+    _parameter_names = ("disk_luminosity", "xi", "temperature", "radius")
+
+    def __init__(self, disk_luminosity: Any, xi: float, temperature: Any, radius: Any = None,
+                 name: str | None = None, n_phi: int = 12, n_energy: int = 12) -> None:
+        super().__init__(name)
+        _disk_parameters(self, disk_luminosity, xi)
+        self._add(Parameter("temperature", temperature, u.K, min=100.0, max=3000.0, scale="log",
+                            frozen=True, valid=(0.0, 1e9), open_low=True,
+                            description="temperature of the dust"))
+        if radius is None:
+            radius = sublimation_radius(self._params["disk_luminosity"].raw,
+                                        self._params["temperature"].raw)
+        self._add(Parameter("radius", radius, u.cm, min=1e16, max=1e21, scale="log",
+                            frozen=True, valid=(0.0, 1e30), open_low=True,
+                            description="radius of the ring"))
+        object.__setattr__(self, "n_phi", int(n_phi))
+        object.__setattr__(self, "n_energy", int(n_energy))
+
+    def scale(self) -> float:
+        return self._params["radius"].raw
+
+    def beams(self, px: float, pz: float) -> Beams:
+        R = self._params["radius"].raw
+        lum = self._params["xi"].raw * self._params["disk_luminosity"].raw
+        phi, w_phi = midpoint_phi(self.n_phi)
+        d, x = _direction(px - R * np.cos(phi), -R * np.sin(phi), np.full(phi.size, pz))
+        u_ring = lum * w_phi / (2.0 * math.pi) / (4.0 * math.pi * x * x * k.C)
+        e_bb, f_bb = blackbody_nodes(self._params["temperature"].raw, self.n_energy)
+        eps = np.tile(e_bb, phi.size)
+        uu = (u_ring[:, None] * f_bb[None, :]).ravel()
+        return eps, uu, np.repeat(d, e_bb.size, axis=0), True
+
+
+class ShakuraSunyaevDisk(GeometricField):
+    """A Shakura-Sunyaev accretion disk (see the module docstring).
+
+    mass : Quantity [g] (e.g. in u.M_sun);  luminosity : Quantity [erg s⁻¹]
+    eta : accretion efficiency, giving the accretion rate Ṁ = L/(η c²)
+    r_in, r_out : inner and outer radius, in gravitational radii GM/c² (plain
+        numbers) or Quantities of length.
+
+    Besides its photons as seeds, the disk's own multi-temperature black-body
+    emission is a component of the blob's SED ("disk").
+    """
+
+    label = "disk"
+    _parameter_names = ("mass", "luminosity", "eta", "r_in", "r_out")
+
+    def __init__(self, mass: Any, luminosity: Any, eta: float = 1.0 / 12.0, r_in: Any = 6.0,
+                 r_out: Any = 200.0, name: str | None = None, n_radius: int = 12,
+                 n_phi: int = 10, n_energy: int = 8) -> None:
+        super().__init__(name)
+        self._add(Parameter("mass", mass, u.g, min=1e38, max=1e44, scale="log", frozen=True,
+                            valid=(0.0, 1e50), open_low=True, description="black-hole mass"))
+        self._add(Parameter("luminosity", luminosity, u.erg / u.s, min=1e42, max=1e48,
+                            scale="log", valid=(0.0, 1e60), open_low=True,
+                            description="luminosity of the disk"))
+        self._add(Parameter("eta", eta, u.dimensionless_unscaled, min=0.01, max=0.5,
+                            scale="linear", frozen=True, valid=(0.0, 1.0), open_low=True,
+                            description="accretion efficiency"))
+        r_g = G_NEWTON * self._params["mass"].raw / k.C**2
+        radii = [v.to_value(u.cm) / r_g if isinstance(v, u.Quantity) else float(v)
+                 for v in (r_in, r_out)]
+        for n, v in zip(("r_in", "r_out"), radii):
+            self._add(Parameter(n, v, u.dimensionless_unscaled, min=1.0, max=1e5, scale="log",
+                                frozen=True, valid=(1.0, 1e8),
+                                description=f"{'inner' if n == 'r_in' else 'outer'} radius "
+                                            "in gravitational radii"))
+        if not radii[0] < radii[1]:
+            raise ValueError(f"r_in must be below r_out, got {radii[0]} and {radii[1]}")
+        for n, v in (("n_radius", n_radius), ("n_phi", n_phi), ("n_energy", n_energy)):
+            object.__setattr__(self, n, int(v))
+
+    @property
+    def gravitational_radius(self) -> u.Quantity:
+        return G_NEWTON * self._params["mass"].raw / k.C**2 * u.cm
+
+    @property
+    def accretion_rate(self) -> u.Quantity:
+        """Ṁ = L/(η c²) [g s⁻¹]."""
+        return self._params["luminosity"].raw / (self._params["eta"].raw * k.C**2) * u.g / u.s
+
+    def scale(self) -> float:
+        return self._params["r_out"].raw * self.gravitational_radius.value
+
+    def temperature(self, R: Array) -> Array:
+        """T(R) [K] at radii R in gravitational radii (zero inside r_in)."""
+        rin, rout = self._params["r_in"].raw, self._params["r_out"].raw
+        r_g = self.gravitational_radius.value
+        # ∫ 2 faces · 2πR dR R⁻³(1 − √(R_in/R)) from R_in to R_out, in R_g units.
+        shape = 4.0 * math.pi * ((1.0 / rin - 1.0 / rout)
+                                 - (2.0 / 3.0) * math.sqrt(rin) * (rin**-1.5 - rout**-1.5))
+        c = self._params["luminosity"].raw / (shape * r_g**2)     # F = c R⁻³(1 − √(R_in/R))
+        R = np.asarray(R, dtype=float)
+        flux = c * R**-3.0 * np.clip(1.0 - np.sqrt(rin / np.maximum(R, rin)), 0.0, None)
+        return (flux / SIGMA_SB) ** 0.25
+
+    def _rings(self, n: int) -> tuple[Array, Array]:
+        """Radii [R_g] and weights of ∫ dR (Gauss-Legendre in ln R, R dR)."""
+        rin, rout = self._params["r_in"].raw, self._params["r_out"].raw
+        t, w = GL4.nodes(math.log(rin), math.log(rout), math.log(rout / rin) / max(1, n // 4))
+        R = np.exp(t)
+        return R, w * R
+
+    def beams(self, px: float, pz: float) -> Beams:
+        r_g = self.gravitational_radius.value
+        R, wR = self._rings(self.n_radius)
+        phi, w_phi = midpoint_phi(self.n_phi)
+        Rc = (R * r_g)[:, None]
+        d, x = _direction(px - Rc * np.cos(phi), -Rc * np.sin(phi),
+                          np.full((R.size, phi.size), pz))
+        temp = self.temperature(R)
+        # Intensity σT⁴/π over c, times the solid angle dA cos θ/x² of the element.
+        u_el = (SIGMA_SB * temp**4 / (math.pi * k.C))[:, None] * (wR * r_g**2)[:, None] \
+            * w_phi[None, :] * abs(pz) / x**3
+        e_bb, f_bb = blackbody_nodes(1.0, self.n_energy)
+        eps = (temp[:, None, None] * e_bb[None, None, :]) * np.ones((1, phi.size, 1))
+        uu = u_el[:, :, None] * f_bb[None, None, :]
+        dd = np.repeat(d[:, :, None, :], e_bb.size, axis=2)
+        return eps.ravel(), uu.ravel(), dd.reshape(-1, 3), True
+
+    def own_sed(self, nu_obs: Array, z: float, distance: float, mu_s: float) -> Array:
+        """ν F_ν of the disk seen at cos i = μ_s: ν cos i ∫ 2πR B_ν(T(R)) dR / d_L²
+        at the emitted frequency ν(1 + z)."""
+        r_g = self.gravitational_radius.value
+        rin, rout = self._params["r_in"].raw, self._params["r_out"].raw
+        t = np.linspace(math.log(rin), math.log(rout), 400)
+        R = np.exp(t)
+        temp = self.temperature(R)
+        nu = nu_obs * (1.0 + z)
+        x = k.H * nu[:, None] / (k.K_B * np.maximum(temp[None, :], 1e-300))
+        with np.errstate(over="ignore"):
+            b_nu = 2.0 * k.H * nu[:, None] ** 3 / k.C**2 / np.expm1(np.minimum(x, 700.0))
+        b_nu[:, temp <= 0.0] = 0.0
+        integrand = 2.0 * math.pi * (R * r_g) ** 2 * b_nu         # R dR = R² dln R
+        lum = np.trapezoid(integrand, t, axis=1)
+        return nu * max(mu_s, 0.0) * lum / distance**2
+
+
+def _disk_parameters(field: ExternalField, disk_luminosity: Any, xi: float) -> None:
+    field._add(Parameter("disk_luminosity", disk_luminosity, u.erg / u.s, min=1e42, max=1e48,
+                         scale="log", frozen=True, valid=(0.0, 1e60), open_low=True,
+                         description="luminosity of the accretion disk"))
+    field._add(Parameter("xi", xi, u.dimensionless_unscaled, min=1e-4, max=1.0, scale="linear",
+                         valid=(0.0, 1.0), open_low=True,
+                         description="fraction of the disk's luminosity reprocessed"))
