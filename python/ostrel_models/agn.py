@@ -83,16 +83,24 @@ class GeometricField(ExternalField):
     #: Label of the field's component ("ec_<label>") when it has no name.
     label = "field"
 
-    def beams(self, px: float, pz: float) -> Beams:
-        """Photon beams at the point (px, 0, pz) [cm] (the axis is ẑ)."""
+    def beams(self, px: Any, pz: Any, coarse: bool = False) -> Beams:
+        """Photon beams at the points (px, 0, pz) [cm] (the axis is ẑ; px and
+        pz scalars or arrays of shape (P,)): ε and U of shape (P, K), the
+        directions (P, K, 3), and whether they sample a continuous field.
+        ``coarse`` halves the angular and spectral resolution (for the γγ
+        opacity, an integral along the path as well)."""
         raise NotImplementedError
+
+    def _flat_beams(self, px: float, pz: float) -> tuple[Array, Array, Array, bool]:
+        eps, uu, d, smooth = self.beams(np.array([px]), np.array([pz]))
+        return eps[0], uu[0], d[0], smooth
 
     def component(self) -> str:
         return f"ec_{self.name or self.label}"
 
     def _host_beams(self, r: float, mu_s: float) -> tuple[Array, Array, bool]:
         """(w = ε(1 − cos ψ), U/ε²) of the beams at height r for the line of sight."""
-        eps, uu, d, smooth = self.beams(0.0, r)
+        eps, uu, d, smooth = self._flat_beams(0.0, r)
         sin_s = math.sqrt(max(0.0, 1.0 - mu_s * mu_s))
         one_minus = 1.0 - (d[:, 0] * sin_s + d[:, 2] * mu_s)
         keep = (one_minus > 0.0) & (uu > 0.0)
@@ -119,35 +127,10 @@ class GeometricField(ExternalField):
         out[live] = nu_h[live] * (d / state.distance**2) * j[live]
         return out
 
-    def blob_frame_spectrum(self, r: float, Gamma: float, per_decade: float = 10.0
-                            ) -> tuple[Array, Array]:
-        """(ν' [Hz], u'_ν' [erg cm⁻³ Hz⁻¹]): the field in the frame of a blob at
-        height r moving along ẑ with Γ, summed over directions (each beam has
-        ε' = Γε(1 − βμ) and U' = Γ²(1 − βμ)²U), binned on a grid of
-        ``per_decade`` points a decade conserving energy.  Electrons isotropic
-        in the blob frame lose energy in it as in an isotropic field with this
-        spectrum."""
-        eps, uu, d, _ = self.beams(0.0, r)
-        beta = math.sqrt(max(0.0, 1.0 - 1.0 / Gamma**2))
-        f = Gamma * (1.0 - beta * d[:, 2])
-        nu_p, u_p = eps * f * k.MEC2 / k.H, uu * f * f
-        lo, hi = math.log10(nu_p.min()) - 0.2, math.log10(nu_p.max()) + 0.2
-        n = max(4, int(math.ceil((hi - lo) * per_decade)) + 1)
-        grid = np.logspace(lo, hi, n)
-        pos = (np.log10(nu_p) - lo) / (hi - lo) * (n - 1)
-        i = np.clip(np.floor(pos).astype(int), 0, n - 2)
-        t = pos - i
-        energy = np.zeros(n)
-        np.add.at(energy, i, u_p * (1.0 - t))
-        np.add.at(energy, i + 1, u_p * t)
-        # Energy at a node spread over its cell in ln ν: u_ν = E / (ν Δln ν).
-        dln = math.log(10.0) * (hi - lo) / (n - 1)
-        return grid, energy / (grid * dln)
-
     def energy_density(self, r: Any) -> u.Quantity:
         """Energy density [erg cm⁻³] of the field at height r on the axis
         (black-hole frame)."""
-        _, uu, _, _ = self.beams(0.0, _cm("r", r))
+        _, uu, _, _ = self._flat_beams(0.0, _cm("r", r))
         return float(uu.sum()) * u.erg / u.cm**3
 
     def opacity(self, nu: Any, r: Any, z: float, theta_s: Any = 0.0) -> Array:
@@ -160,21 +143,44 @@ class GeometricField(ExternalField):
         th = theta_s.to_value(u.rad) if isinstance(theta_s, u.Quantity) else float(theta_s)
         ls, lw = path_nodes(rr, self.scale())
         eps1 = nu_h * k.H / k.MEC2
-        tau = np.zeros_like(eps1)
-        for l_, w_ in zip(ls, lw):
-            eps, uu, d, _ = self.beams(l_ * math.sin(th), rr + l_ * math.cos(th))
-            cos_psi = d[:, 0] * math.sin(th) + d[:, 2] * math.cos(th)
-            tau += w_ * gamma_gamma_coefficient(eps1, eps, uu, cos_psi)
+        # The depth depends on the field and the geometry only, not on the
+        # electrons that a fit mostly varies: the last few are kept.
+        key = (type(self).__name__, tuple(p.raw for p in self.parameters.values()),
+               self._resolution(), rr, float(z), th, eps1.tobytes())
+        tau = _OPACITY_CACHE.get(key)
+        if tau is None:
+            tau = self._opacity(eps1, rr, th)
+            while len(_OPACITY_CACHE) >= 16:
+                _OPACITY_CACHE.pop(next(iter(_OPACITY_CACHE)), None)
+            _OPACITY_CACHE[key] = tau
+        tau = tau.copy()
         return tau.reshape(np.shape(nu)) if np.ndim(nu) else tau
+
+    def _opacity(self, eps1: Array, rr: float, th: float) -> Array:
+        ls, lw = path_nodes(rr, self.scale())
+        eps, uu, d, _ = self.beams(ls * math.sin(th), rr + ls * math.cos(th), coarse=True)
+        cos_psi = d[..., 0] * math.sin(th) + d[..., 2] * math.cos(th)
+        return gamma_gamma_coefficient(eps1, eps.ravel(), (uu * lw[:, None]).ravel(),
+                                       cos_psi.ravel())
 
     def scale(self) -> float:
         """A length [cm] beyond which the field falls off as 1/distance²."""
         raise NotImplementedError
 
+    def _resolution(self) -> tuple[int, ...]:
+        return tuple(int(self.__dict__.get(n, 0)) for n in ("n_mu", "n_phi", "n_energy", "n_radius"))
+
     def own_sed(self, nu_obs: Array, z: float, distance: float, mu_s: float) -> Array | None:
         """ν F_ν [erg cm⁻² s⁻¹] of the field's own emission seen by the observer,
         or None when it has none of its own."""
         return None
+
+
+_OPACITY_CACHE: dict[tuple[Any, ...], Array] = {}
+
+
+def _res(n: int, coarse: bool) -> int:
+    return max(4, n // 2) if coarse else n
 
 
 def _cm(name: str, value: Any) -> float:
@@ -217,10 +223,11 @@ class PointSourceBehindJet(GeometricField):
     def scale(self) -> float:
         return 0.0
 
-    def beams(self, px: float, pz: float) -> Beams:
-        d, x = _direction(np.array([px]), np.array([0.0]), np.array([pz]))
+    def beams(self, px: Any, pz: Any, coarse: bool = False) -> Beams:
+        px, pz = np.broadcast_arrays(np.atleast_1d(px), np.atleast_1d(pz))
+        d, x = _direction(px[:, None], np.zeros((px.size, 1)), pz[:, None])
         uu = self._params["luminosity"].raw / (4.0 * math.pi * x * x * k.C)
-        eps = np.array([self._params["frequency"].raw * k.H / k.MEC2])
+        eps = np.full(uu.shape, self._params["frequency"].raw * k.H / k.MEC2)
         return eps, uu, d, False
 
 
@@ -261,31 +268,35 @@ class SphericalShellBLR(GeometricField):
     def scale(self) -> float:
         return self._params["radius"].raw
 
-    def beams(self, px: float, pz: float) -> Beams:
+    def beams(self, px: Any, pz: Any, coarse: bool = False) -> Beams:
         R = self._params["radius"].raw
         lum = self._params["xi"].raw * self._params["disk_luminosity"].raw
-        rho = max(math.hypot(px, pz), 1e-6 * R)
-        x_lo, x_hi = max(abs(R - rho), 1e-3 * R), R + rho
-        # At least n_mu pieces: the beams' directions span the whole sky when
-        # the point is well inside the shell, however narrow the range of x.
-        span = math.log(x_hi / x_lo)
-        ln_x, w_x = GL4.nodes(math.log(x_lo), math.log(x_hi), min(0.5, span / self.n_mu))
-        phi, w_phi = midpoint_phi(self.n_phi)
-        x = np.exp(ln_x)[:, None]
-        mu = np.clip((R * R + rho * rho - x * x) / (2.0 * rho * R), -1.0, 1.0)
+        px, pz = np.broadcast_arrays(np.atleast_1d(px), np.atleast_1d(pz))
+        rho = np.maximum(np.hypot(px, pz), 1e-6 * R)
+        x_lo, x_hi = np.maximum(abs(R - rho), 1e-3 * R), R + rho
+        # n_mu pieces in ln x, whatever its range: the beams' directions span
+        # the whole sky when the point is well inside the shell.
+        t, w = GL4.nodes(0.0, 1.0, 1.0 / _res(self.n_mu, coarse))
+        span = np.log(x_hi / x_lo)
+        x = (x_lo[:, None] * np.exp(span[:, None] * t[None, :]))[:, :, None]   # (P, X, 1)
+        w_x = span[:, None] * w[None, :]
+        phi, w_phi = midpoint_phi(_res(self.n_phi, coarse))
+        rr = rho[:, None, None]
+        mu = np.clip((R * R + rr * rr - x * x) / (2.0 * rr * R), -1.0, 1.0)
         sin_re = np.sqrt(1.0 - mu * mu)
         # In the frame where the point is on the axis: from the element to it.
-        lx = -R * sin_re * np.cos(phi)[None, :]
-        ly = -R * sin_re * np.sin(phi)[None, :]
-        lz = np.broadcast_to(rho - R * mu, lx.shape)
+        lx = -R * sin_re * np.cos(phi)
+        ly = -R * sin_re * np.sin(phi) * np.ones_like(mu)
+        lz = (rr - R * mu) * np.ones_like(lx)
         d_loc, _ = _direction(lx, ly, lz)
         # Rotate the local axis onto the point's direction (in the x-z plane).
-        ct, st = pz / rho, px / rho
+        ct, st = (pz / rho)[:, None, None], (px / rho)[:, None, None]
         d = np.stack([d_loc[..., 0] * ct + d_loc[..., 2] * st, d_loc[..., 1],
-                      -d_loc[..., 0] * st + d_loc[..., 2] * ct], axis=-1).reshape(-1, 3)
-        uu = (lum / (16.0 * math.pi**2 * k.C * rho * R)) * (w_x[:, None] * w_phi[None, :])
-        eps = np.full(uu.size, self._params["frequency"].raw * k.H / k.MEC2)
-        return eps, uu.ravel(), d, True
+                      -d_loc[..., 0] * st + d_loc[..., 2] * ct], axis=-1)
+        uu = (lum / (16.0 * math.pi**2 * k.C * R)) / rr * (w_x[:, :, None] * w_phi[None, None, :])
+        P = rho.size
+        eps = np.full((P, uu[0].size), self._params["frequency"].raw * k.H / k.MEC2)
+        return eps, uu.reshape(P, -1), d.reshape(P, -1, 3), True
 
 
 class RingDustTorus(GeometricField):
@@ -301,7 +312,7 @@ class RingDustTorus(GeometricField):
     _parameter_names = ("disk_luminosity", "xi", "temperature", "radius")
 
     def __init__(self, disk_luminosity: Any, xi: float, temperature: Any, radius: Any = None,
-                 name: str | None = None, n_phi: int = 12, n_energy: int = 12) -> None:
+                 name: str | None = None, n_phi: int = 16, n_energy: int = 24) -> None:
         super().__init__(name)
         _disk_parameters(self, disk_luminosity, xi)
         self._add(Parameter("temperature", temperature, u.K, min=100.0, max=3000.0, scale="log",
@@ -319,16 +330,20 @@ class RingDustTorus(GeometricField):
     def scale(self) -> float:
         return self._params["radius"].raw
 
-    def beams(self, px: float, pz: float) -> Beams:
+    def beams(self, px: Any, pz: Any, coarse: bool = False) -> Beams:
         R = self._params["radius"].raw
         lum = self._params["xi"].raw * self._params["disk_luminosity"].raw
-        phi, w_phi = midpoint_phi(self.n_phi)
-        d, x = _direction(px - R * np.cos(phi), -R * np.sin(phi), np.full(phi.size, pz))
-        u_ring = lum * w_phi / (2.0 * math.pi) / (4.0 * math.pi * x * x * k.C)
-        e_bb, f_bb = blackbody_nodes(self._params["temperature"].raw, self.n_energy)
-        eps = np.tile(e_bb, phi.size)
-        uu = (u_ring[:, None] * f_bb[None, :]).ravel()
-        return eps, uu, np.repeat(d, e_bb.size, axis=0), True
+        px, pz = np.broadcast_arrays(np.atleast_1d(px), np.atleast_1d(pz))
+        phi, w_phi = midpoint_phi(_res(self.n_phi, coarse))
+        d, x = _direction(px[:, None] - R * np.cos(phi), -R * np.sin(phi) * np.ones((px.size, 1)),
+                          pz[:, None] * np.ones(phi.size))
+        u_ring = lum * w_phi / (2.0 * math.pi) / (4.0 * math.pi * x * x * k.C)      # (P, Φ)
+        e_bb, f_bb = blackbody_nodes(self._params["temperature"].raw, _res(self.n_energy, coarse))
+        P = px.size
+        eps = np.broadcast_to(e_bb, (P, phi.size, e_bb.size)).reshape(P, -1)
+        uu = (u_ring[:, :, None] * f_bb).reshape(P, -1)
+        dd = np.broadcast_to(d[:, :, None, :], (P, phi.size, e_bb.size, 3)).reshape(P, -1, 3)
+        return eps, uu, dd, True
 
 
 class ShakuraSunyaevDisk(GeometricField):
@@ -348,7 +363,7 @@ class ShakuraSunyaevDisk(GeometricField):
 
     def __init__(self, mass: Any, luminosity: Any, eta: float = 1.0 / 12.0, r_in: Any = 6.0,
                  r_out: Any = 200.0, name: str | None = None, n_radius: int = 12,
-                 n_phi: int = 10, n_energy: int = 8) -> None:
+                 n_phi: int = 10, n_energy: int = 12) -> None:
         super().__init__(name)
         self._add(Parameter("mass", mass, u.g, min=1e38, max=1e44, scale="log", frozen=True,
                             valid=(0.0, 1e50), open_low=True, description="black-hole mass"))
@@ -402,39 +417,48 @@ class ShakuraSunyaevDisk(GeometricField):
         R = np.exp(t)
         return R, w * R
 
-    def beams(self, px: float, pz: float) -> Beams:
+    def beams(self, px: Any, pz: Any, coarse: bool = False) -> Beams:
         r_g = self.gravitational_radius.value
-        R, wR = self._rings(self.n_radius)
-        phi, w_phi = midpoint_phi(self.n_phi)
-        Rc = (R * r_g)[:, None]
-        d, x = _direction(px - Rc * np.cos(phi), -Rc * np.sin(phi),
-                          np.full((R.size, phi.size), pz))
+        px, pz = np.broadcast_arrays(np.atleast_1d(px), np.atleast_1d(pz))
+        R, wR = self._rings(_res(self.n_radius, coarse))
+        phi, w_phi = midpoint_phi(_res(self.n_phi, coarse))
+        Rc = (R * r_g)[None, :, None]
+        ppx, ppz = px[:, None, None], pz[:, None, None]
+        d, x = _direction(ppx - Rc * np.cos(phi), -Rc * np.sin(phi) * np.ones_like(ppx),
+                          ppz * np.ones((1, R.size, phi.size)))               # (P, R, Φ)
         temp = self.temperature(R)
         # Intensity σT⁴/π over c, times the solid angle dA cos θ/x² of the element.
-        u_el = (SIGMA_SB * temp**4 / (math.pi * k.C))[:, None] * (wR * r_g**2)[:, None] \
-            * w_phi[None, :] * abs(pz) / x**3
-        e_bb, f_bb = blackbody_nodes(1.0, self.n_energy)
-        eps = (temp[:, None, None] * e_bb[None, None, :]) * np.ones((1, phi.size, 1))
-        uu = u_el[:, :, None] * f_bb[None, None, :]
-        dd = np.repeat(d[:, :, None, :], e_bb.size, axis=2)
-        return eps.ravel(), uu.ravel(), dd.reshape(-1, 3), True
+        u_el = (SIGMA_SB * temp**4 / (math.pi * k.C) * wR * r_g**2)[None, :, None] \
+            * w_phi * np.abs(ppz) / x**3
+        e_bb, f_bb = blackbody_nodes(1.0, _res(self.n_energy, coarse))
+        P, shape = px.size, (px.size, R.size, phi.size, e_bb.size)
+        eps = np.broadcast_to(temp[None, :, None, None] * e_bb, shape).reshape(P, -1)
+        uu = (u_el[..., None] * f_bb).reshape(P, -1)
+        dd = np.broadcast_to(d[:, :, :, None, :], shape + (3,)).reshape(P, -1, 3)
+        return eps, uu, dd, True
 
     def own_sed(self, nu_obs: Array, z: float, distance: float, mu_s: float) -> Array:
         """ν F_ν of the disk seen at cos i = μ_s: ν cos i ∫ 2πR B_ν(T(R)) dR / d_L²
         at the emitted frequency ν(1 + z)."""
         r_g = self.gravitational_radius.value
         rin, rout = self._params["r_in"].raw, self._params["r_out"].raw
-        t = np.linspace(math.log(rin), math.log(rout), 400)
+        # Simpson's rule in ln R; the profile is smooth but for the √ at R_in,
+        # which the fine grid there resolves.
+        t = np.linspace(math.log(rin), math.log(rout), 161)
         R = np.exp(t)
         temp = self.temperature(R)
         nu = nu_obs * (1.0 + z)
-        x = k.H * nu[:, None] / (k.K_B * np.maximum(temp[None, :], 1e-300))
-        with np.errstate(over="ignore"):
-            b_nu = 2.0 * k.H * nu[:, None] ** 3 / k.C**2 / np.expm1(np.minimum(x, 700.0))
-        b_nu[:, temp <= 0.0] = 0.0
+        out = np.zeros_like(nu_obs)
+        live = k.H * nu < 700.0 * k.K_B * temp.max()          # beyond, below e⁻⁷⁰⁰
+        if not np.any(live):
+            return out
+        x = k.H * nu[live, None] / (k.K_B * np.maximum(temp[None, :], 1e-300))
+        b_nu = np.where(x < 700.0, 2.0 * k.H * nu[live, None] ** 3 / k.C**2
+                        / np.expm1(np.minimum(x, 700.0)), 0.0)
         integrand = 2.0 * math.pi * (R * r_g) ** 2 * b_nu         # R dR = R² dln R
-        lum = np.trapezoid(integrand, t, axis=1)
-        return nu * max(mu_s, 0.0) * lum / distance**2
+        from scipy.integrate import simpson
+        out[live] = nu[live] * max(mu_s, 0.0) * simpson(integrand, x=t, axis=1) / distance**2
+        return out
 
 
 def _disk_parameters(field: ExternalField, disk_luminosity: Any, xi: float) -> None:

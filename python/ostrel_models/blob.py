@@ -40,7 +40,9 @@ from . import _constants as k
 from .distributions import ElectronDistribution, powerlaw_moment
 from .fields import CMB, ExternalField, LineField
 from .parameters import Parameter, Parameters
-from .sphere import BlobState, components, escape_factor, seed_factor, synchrotron_field
+from ._observed import ec_losses, field_labels, observed_components
+from .ebl import EBL_MODELS
+from .sphere import BlobState, escape_factor, seed_factor, synchrotron_field
 
 Array = npt.NDArray[np.float64]
 
@@ -67,6 +69,8 @@ _SPECS: dict[str, dict[str, Any]] = {
                    open_low=True, description="total electron energy, blob frame"),
     "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(0.0, 1e40),
                     open_low=True, description="electron number density, blob frame"),
+    "r": dict(unit=u.cm, min=1e15, max=1e21, scale="log", valid=(0.0, 1e30), open_low=True,
+              description="distance of the blob from the black hole"),
 }
 
 
@@ -135,7 +139,8 @@ class Blob:
                  electrons: ElectronDistribution, energy: Any = None, density: Any = None,
                  Gamma: float | None = None, distance: Any = None,
                  external: ExternalField | Iterable[ExternalField] = (),
-                 n_gamma: int | None = None, seed_per_decade: float = 8.0) -> None:
+                 n_gamma: int | None = None, seed_per_decade: float = 8.0,
+                 r: Any = None, ebl: str | None = None) -> None:
         if (energy is None) == (density is None):
             raise ValueError("give exactly one of energy and density")
         self._p: dict[str, Parameter] = {}
@@ -153,6 +158,8 @@ class Blob:
         self.external = external
         self.n_gamma = n_gamma
         self.seed_per_decade = seed_per_decade
+        self.r = r
+        self.ebl = ebl
         self.validate()
 
     # --- parameters: Quantities out, Quantities or plain numbers in ----------
@@ -254,6 +261,33 @@ class Blob:
         self._external = fields
 
     @property
+    def r(self) -> u.Quantity | None:
+        """Distance of the blob from the black hole (None when not given; the
+        disk, broad-line region, torus and point source of ``agn`` need it)."""
+        return self._p["r"].value if "r" in self._p else None
+
+    @r.setter
+    def r(self, value: Any) -> None:
+        if value is None:
+            self._p.pop("r", None)
+        elif "r" in self._p:
+            self._p["r"].value = value
+        else:
+            self._p["r"] = Parameter("r", value, **_SPECS["r"])
+
+    @property
+    def ebl(self) -> str | None:
+        """EBL model whose absorption ``sed`` applies by default (None: none);
+        see ``ebl.EBL_MODELS``."""
+        return self._ebl
+
+    @ebl.setter
+    def ebl(self, value: str | None) -> None:
+        if value is not None and value not in EBL_MODELS:
+            raise ValueError(f"ebl: unknown EBL model {value!r}; known: {', '.join(EBL_MODELS)}")
+        self._ebl = value
+
+    @property
     def n_gamma(self) -> int | None:
         return self._n_gamma
 
@@ -275,7 +309,8 @@ class Blob:
         """The blob's parameters, its distribution's ("electrons.<name>") and
         its fields' ("external[i].<name>", or "external.<field name>.<name>"
         for a named field, also reachable by its index)."""
-        own = ("radius", "B", "doppler", "Gamma", "z", "distance", self._norm)
+        own = ("radius", "B", "doppler", "Gamma", "z", "distance", self._norm) \
+            + (("r",) if "r" in self._p else ())
         items = [(name, self._p[name]) for name in own]
         items += [(f"electrons.{n}", p) for n, p in self._electrons.parameters.items()]
         aliases = {}
@@ -345,7 +380,7 @@ class Blob:
         n.flags.writeable = False
         return BlobState(radius=v["radius"], B=v["B"], doppler=v["doppler"], Gamma=v["Gamma"],
                          z=v["z"], distance=distance, g=g, n=n, electrons=electrons,
-                         external=external, seed_per_decade=per_decade)
+                         external=external, seed_per_decade=per_decade, r=v.get("r"))
 
     def _distance_at(self, z: float) -> float:
         cache = self._dl_cache
@@ -393,14 +428,28 @@ class Blob:
         return distinct, back
 
     def _evaluate(self, nu: Any, kernels: str, ssa: bool, gamma_gamma: bool | None,
-                  want: tuple[str, ...]) -> tuple[dict[str, Array], Array]:
+                  want: tuple[str, ...], ebl: bool | str | None = None
+                  ) -> tuple[dict[str, Array], Array]:
         x, back = self._frequencies(nu)
         K = _backends.get(kernels)
         gg = _backends.gamma_gamma_wanted(K, kernels, gamma_gamma)
-        return components(self.state(), x, K, ssa, gg, want), back
+        state = self.state()
+        return observed_components(state, x, K, ssa, gg, want, self._ebl_model(ebl)), back
+
+    def _ebl_model(self, ebl: bool | str | None) -> str | None:
+        if ebl is None or ebl is True:
+            if ebl is True and self._ebl is None:
+                raise ValueError("ebl=True: the blob has no EBL model (set blob.ebl)")
+            return self._ebl
+        if ebl is False:
+            return None
+        if ebl not in EBL_MODELS:
+            raise ValueError(f"ebl: unknown EBL model {ebl!r}; known: {', '.join(EBL_MODELS)}")
+        return str(ebl)
 
     def sed(self, nu: Any, component: str = "total", kernels: str = "accurate",
-            ssa: bool = True, gamma_gamma: bool | None = None) -> u.Quantity:
+            ssa: bool = True, gamma_gamma: bool | None = None,
+            ebl: bool | str | None = None) -> u.Quantity:
         """Observed ν F_ν [erg cm⁻² s⁻¹] at observed frequencies ``nu``.
 
         nu : Quantity [Hz] (or energies/wavelengths, by the spectral
@@ -412,21 +461,33 @@ class Blob:
         gamma_gamma : internal γγ absorption on the synchrotron field; by
             default on with the accurate kernels.  The classic kernels have no
             γγ opacity: with them True is refused and the default leaves it
-            out (with a warning, once per process).
+            out (with a warning, once per process).  With it, the γ-rays
+            are also absorbed on the external fields of ``agn`` on their way
+            out (from r to infinity).
+        ebl : None (the blob's ``ebl`` model, if any), False (no EBL
+            absorption: the intrinsic flux), True (the blob's model) or the
+            name of a model.
+
+        Besides "total" and the three main components, ``component`` may be
+        "disk" (the accretion disk's own emission), a field's share of the
+        external Compton emission ("ec_blr", "ec_dt", "ec_disk", "ec_ps",
+        "ec_cmb", "ec_line", or "ec_<name>" for a named field), or any of
+        these followed by "_intrinsic": before absorption on the external
+        fields and by the EBL (see ``seds``).
         """
-        if component != "total" and component not in COMPONENTS:
-            raise ValueError(f"component must be 'total' or one of {COMPONENTS}, "
-                             f"got {component!r}")
-        want = COMPONENTS if component == "total" else (component,)
-        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, want)
-        values = sum(parts.values()) if component == "total" else parts[component]
-        return np.asarray(values)[back] * NUFNU_UNIT
+        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS, ebl)
+        if component not in parts:
+            raise ValueError(f"component must be one of {sorted(parts)}, got {component!r}")
+        return np.asarray(parts[component])[back] * NUFNU_UNIT
 
     def seds(self, nu: Any, kernels: str = "accurate", ssa: bool = True,
-             gamma_gamma: bool | None = None) -> dict[str, u.Quantity]:
-        """All components and their total from one computation, as ``sed``."""
-        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS)
-        parts["total"] = sum(parts.values())
+             gamma_gamma: bool | None = None,
+             ebl: bool | str | None = None) -> dict[str, u.Quantity]:
+        """All components and their total from one computation, as ``sed``:
+        "synchrotron", "ssc", "ec", each field's "ec_<label>", "disk" when a
+        field shines itself, "total", and, when the external fields or the EBL
+        absorb, the same names with "_intrinsic" (before that absorption)."""
+        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS, ebl)
         return {name: v[back] * NUFNU_UNIT for name, v in parts.items()}
 
     def electron_losses(self, kernels: str = "accurate", ssa: bool = True) -> dict[str, u.Quantity]:
@@ -441,8 +502,13 @@ class Blob:
         seed, u_seed, *_ = synchrotron_field(s, K, ssa, np.empty(0))
         syn = np.asarray(K.synchrotron_cooling(s.g, s.B))
         ssc = np.asarray(K.compton_cooling(s.g, seed, u_seed))
-        return {"synchrotron": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * syn, 0.0) * u.erg / u.s,
-                "ssc": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * ssc, 0.0) * u.erg / u.s}
+        out = {"synchrotron": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * syn, 0.0) * u.erg / u.s,
+               "ssc": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * ssc, 0.0) * u.erg / u.s}
+        if s.external:
+            ec = ec_losses(s, K, field_labels(s.external))
+            out.update({name: v * u.erg / u.s for name, v in ec.items()})
+            out["ec"] = sum(ec.values()) * u.erg / u.s
+        return out
 
     # --- copies, saving, display -----------------------------------------------
     def copy(self) -> Blob:

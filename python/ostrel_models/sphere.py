@@ -32,6 +32,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _constants as k
+from ._observed import field_labels
 
 Array = npt.NDArray[np.float64]
 
@@ -107,6 +108,7 @@ class BlobState:
     electrons: Any
     external: tuple[Any, ...]
     seed_per_decade: float
+    r: float | None = None          # distance from the black hole [cm], if given
 
     @property
     def volume(self) -> float:
@@ -192,9 +194,11 @@ def components(state: BlobState, nu_obs: Array, K: Any, ssa: bool, gamma_gamma: 
         out["ssc"] = _flux(scale, nu_c, j_ssc, esc)
     if "ec" in want:
         ec = np.zeros_like(nu_obs)
-        for field in state.external:
-            ec += field.ec_sed(state, nu_obs, K)
-        out["ec"] = ec * esc
+        for field, label in zip(state.external, field_labels(state.external)):
+            part = field.ec_sed(state, nu_obs, K) * esc
+            out[label] = part              # each field's share ("ec_blr", ...)
+            ec += part
+        out["ec"] = ec
     return out
 
 

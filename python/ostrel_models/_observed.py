@@ -1,0 +1,167 @@
+"""What lies between the blob and the observer, and the external fields'
+share of the electrons' losses.
+
+- γγ absorption of the blob's γ-rays on the external fields, from the blob
+  at height r to infinity along the line of sight (``agn``), and by the
+  extragalactic background light (``ebl``): the observed components are the
+  intrinsic ones times e^−(τ_ext + τ_EBL).  The disk's own emission, made
+  far from the jet and at energies far below the pair threshold, is only
+  attenuated by the EBL.
+- The fields' own emission seen by the observer (the disk's "disk").
+- External-Compton losses of the electrons, per field: electrons isotropic in
+  the blob frame lose energy in any field as in an isotropic one with the
+  field's spectrum in the blob frame summed over directions (the average of
+  the loss over the electron's direction is the same); the field's beams are
+  transformed to the blob frame (ε' = Γε(1 − βμ), U' = Γ²(1 − βμ)²U) and
+  binned, and the exact Klein-Nishina losses of the kernels are taken.
+"""
+
+from __future__ import annotations
+
+import math
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _constants as k
+from ._agn_beams import cos_viewing
+from .distributions import powerlaw_moment
+from .fields import CMB, LineField
+
+Array = npt.NDArray[np.float64]
+
+
+def field_label(field: Any, index: int) -> str:
+    """Component name of a field's external Compton emission: "ec_<name>",
+    or "ec_<kind>" ("ec_blr", "ec_dt", "ec_disk", "ec_ps", "ec_cmb",
+    "ec_line"), numbered when two fields share it."""
+    if getattr(field, "name", None):
+        return f"ec_{field.name}"
+    if hasattr(field, "label"):
+        return f"ec_{field.label}"
+    return "ec_cmb" if isinstance(field, CMB) else "ec_line"
+
+
+def field_labels(fields: tuple[Any, ...]) -> list[str]:
+    labels = [field_label(f, i) for i, f in enumerate(fields)]
+    return [f"{lab}{i}" if labels.count(lab) > 1 else lab for i, lab in enumerate(labels)]
+
+
+def external_opacity(state: Any, nu_obs: Array) -> Array:
+    """Σ over the anisotropic fields of their γγ optical depth for the blob's
+    γ-rays towards the observer."""
+    tau = np.zeros_like(nu_obs)
+    r = getattr(state, "r", None)
+    fields = [f for f in state.external if hasattr(f, "opacity")]
+    if not fields or r is None:
+        return tau
+    theta = math.acos(cos_viewing(state.Gamma, state.doppler))
+    # Photons below the lowest pair threshold of any field (ε₁ε < 1/2 with
+    # ε at most ~30 kT of the hottest disk ring) need no sum.
+    live = nu_obs * (1.0 + state.z) * k.H / k.MEC2 > 1e-3
+    if np.any(live):
+        for field in fields:
+            tau[live] += field.opacity(nu_obs[live], r, state.z, theta)
+    return tau
+
+
+def own_emission(state: Any, nu_obs: Array) -> Array | None:
+    """ν F_ν of the fields' own emission seen by the observer (the disk), or None."""
+    mu_s = cos_viewing(state.Gamma, state.doppler)
+    total = None
+    for field in state.external:
+        part = field.own_sed(nu_obs, state.z, state.distance, mu_s) \
+            if hasattr(field, "own_sed") else None
+        if part is not None:
+            total = part if total is None else total + part
+    return total
+
+
+def _isotropic_beams(field: Any, z: float, n_mu: int = 16) -> tuple[Array, Array, Array]:
+    """Beams of a host-isotropic field: its spectrum in all directions."""
+    if isinstance(field, CMB):
+        nu, u_nu = field.spectrum(z)
+        dln = np.gradient(np.log(nu))
+        eps, uu = nu * k.H / k.MEC2, u_nu * nu * dln
+    elif isinstance(field, LineField):
+        eps = np.array([field._params["frequency"].raw * k.H / k.MEC2])
+        uu = np.array([field._params["energy_density"].raw])
+    else:
+        raise TypeError(f"no beams for {field!r}")
+    mu = -1.0 + (np.arange(n_mu) + 0.5) * 2.0 / n_mu
+    d = np.zeros((n_mu, 3))
+    d[:, 2] = mu
+    return (np.repeat(eps[None, :], n_mu, 0).ravel(), (uu[None, :] / n_mu * np.ones((n_mu, 1))).ravel(),
+            np.repeat(d, eps.size, axis=0))
+
+
+def blob_frame_spectrum(eps: Array, uu: Array, mu: Array, Gamma: float,
+                        per_decade: float = 10.0) -> tuple[Array, Array]:
+    """(ν' [Hz], u'_ν' [erg cm⁻³ Hz⁻¹]) of beams seen from a blob moving
+    along ẑ with Γ, summed over directions and binned on a logarithmic grid
+    (energy conserved: each beam shared between its two nodes)."""
+    beta = math.sqrt(max(0.0, 1.0 - 1.0 / Gamma**2))
+    f = Gamma * (1.0 - beta * mu)
+    keep = (uu > 0.0) & (f > 0.0)
+    nu_p, u_p = eps[keep] * f[keep] * k.MEC2 / k.H, uu[keep] * f[keep] ** 2
+    lo, hi = math.log10(nu_p.min()) - 0.2, math.log10(nu_p.max()) + 0.2
+    n = max(4, int(math.ceil((hi - lo) * per_decade)) + 1)
+    grid = np.logspace(lo, hi, n)
+    pos = (np.log10(nu_p) - lo) / (hi - lo) * (n - 1)
+    i = np.clip(np.floor(pos).astype(int), 0, n - 2)
+    t = pos - i
+    energy = np.zeros(n)
+    np.add.at(energy, i, u_p * (1.0 - t))
+    np.add.at(energy, i + 1, u_p * t)
+    dln = math.log(10.0) * (hi - lo) / (n - 1)
+    return grid, energy / (grid * dln)
+
+
+def ec_losses(state: Any, K: Any, labels: list[str]) -> dict[str, float]:
+    """External-Compton power lost by the electrons [erg s⁻¹], blob frame,
+    per field (see the module docstring)."""
+    out: dict[str, float] = {}
+    r = getattr(state, "r", None)
+    for field, label in zip(state.external, labels):
+        if hasattr(field, "beams"):
+            if r is None:
+                raise ValueError(f"{type(field).__name__} needs the blob's distance r")
+            eps, uu, d, _ = field._flat_beams(0.0, r)
+        else:
+            eps, uu, d = _isotropic_beams(field, state.z)
+        nu_p, u_p = blob_frame_spectrum(eps, uu, d[:, 2], state.Gamma)
+        cool = np.asarray(K.compton_cooling(state.g, nu_p, u_p))
+        out[label] = k.MEC2 * state.volume * powerlaw_moment(state.g, state.n * cool, 0.0)
+    return out
+
+
+def observed_components(state: Any, nu_obs: Array, K: Any, ssa: bool, gamma_gamma: bool,
+                        want: tuple[str, ...], ebl_model: str | None) -> dict[str, Array]:
+    """The blob's components (``sphere.components``), each field's share of
+    "ec", the fields' own emission ("disk") and the total, absorbed on the
+    external fields (with ``gamma_gamma``) and by the EBL (with a model);
+    when either absorbs, the same names + "_intrinsic" before it."""
+    from .ebl import ebl_opacity
+    from .sphere import components
+
+    parts = components(state, nu_obs, K, ssa, gamma_gamma, want)
+    main = [name for name in ("synchrotron", "ssc", "ec") if name in parts]
+    disk = own_emission(state, nu_obs)
+    if disk is not None:
+        parts["disk"] = disk
+        main.append("disk")
+    parts["total"] = sum((parts[name] for name in main), np.zeros_like(nu_obs))
+    tau_ext = external_opacity(state, nu_obs) if gamma_gamma else None
+    tau_ebl = ebl_opacity(nu_obs, state.z, ebl_model) if ebl_model else None
+    if tau_ext is None and tau_ebl is None:
+        return parts
+    zero = np.zeros_like(nu_obs)
+    a_blob = np.exp(-((zero if tau_ext is None else tau_ext) + (zero if tau_ebl is None else tau_ebl)))
+    a_disk = np.exp(-(zero if tau_ebl is None else tau_ebl))
+    out = {f"{name}_intrinsic": v for name, v in parts.items()}
+    for name, v in parts.items():
+        if name != "total":
+            out[name] = v * (a_disk if name == "disk" else a_blob)
+    out["total"] = sum((out[name] for name in main), np.zeros_like(nu_obs))
+    return out
