@@ -47,17 +47,18 @@ def midpoint_phi(n: int) -> tuple[Array, Array]:
 
 
 def blackbody_nodes(temperature: float, n: int) -> tuple[Array, Array]:
+    """Photon energies ε [m_e c²] and energy fractions (summing to 1) of a
+    black body: Gauss-Legendre in ln x, x = hν/kT from 0.01 to 50, of
+    (15/π⁴) x⁴/(e^x − 1); the tails beyond hold 4e-7 of the energy (the Wien
+    tail matters for pair production far above the threshold of the peak),
+    and the fractions are scaled to sum to one."""
     x, f = _planck_nodes(n)
     return x * k.K_B * temperature / k.MEC2, f
 
 
 @functools.lru_cache(maxsize=8)
 def _planck_nodes(n: int) -> tuple[Array, Array]:
-    """Photon energies ε [m_e c²] and energy fractions (summing to 1) of a
-    black body: Gauss-Legendre in ln x, x = hν/kT from 0.02 to 30, of
-    (15/π⁴) x⁴/(e^x − 1); the tails beyond hold 3e-6 of the energy, and the
-    fractions are scaled to sum to one."""
-    t, w = GL4.nodes(math.log(0.02), math.log(30.0), math.log(1500.0) / max(1, n // 4))
+    t, w = GL4.nodes(math.log(0.01), math.log(50.0), math.log(5000.0) / max(1, n // 4))
     x = np.exp(t)
     f = w * 15.0 / math.pi**4 * x**4 / np.expm1(x)
     return x, f / f.sum()

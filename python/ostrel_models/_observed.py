@@ -13,7 +13,8 @@ share of the electrons' losses.
   field's spectrum in the blob frame summed over directions (the average of
   the loss over the electron's direction is the same); the field's beams are
   transformed to the blob frame (ε' = Γε(1 − βμ), U' = Γ²(1 − βμ)²U) and
-  binned, and the exact Klein-Nishina losses of the kernels are taken.
+  gathered into lines 20 a decade, and the exact Klein-Nishina losses of the
+  kernels for each line are summed.
 """
 
 from __future__ import annotations
@@ -96,26 +97,26 @@ def _isotropic_beams(field: Any, z: float, n_mu: int = 16) -> tuple[Array, Array
             np.repeat(d, eps.size, axis=0))
 
 
-def blob_frame_spectrum(eps: Array, uu: Array, mu: Array, Gamma: float,
-                        per_decade: float = 10.0) -> tuple[Array, Array]:
-    """(ν' [Hz], u'_ν' [erg cm⁻³ Hz⁻¹]) of beams seen from a blob moving
-    along ẑ with Γ, summed over directions and binned on a logarithmic grid
-    (energy conserved: each beam shared between its two nodes)."""
+def blob_frame_lines(eps: Array, uu: Array, mu: Array, Gamma: float,
+                     per_decade: float = 20.0) -> tuple[Array, Array]:
+    """(ν' [Hz], U' [erg cm⁻³]): beams seen from a blob moving along ẑ with Γ,
+    summed over directions and gathered into lines on a logarithmic grid of
+    ``per_decade`` a decade (each beam shared between its two neighbouring
+    lines, linearly in log ν', which keeps its energy)."""
     beta = math.sqrt(max(0.0, 1.0 - 1.0 / Gamma**2))
     f = Gamma * (1.0 - beta * mu)
     keep = (uu > 0.0) & (f > 0.0)
     nu_p, u_p = eps[keep] * f[keep] * k.MEC2 / k.H, uu[keep] * f[keep] ** 2
-    lo, hi = math.log10(nu_p.min()) - 0.2, math.log10(nu_p.max()) + 0.2
-    n = max(4, int(math.ceil((hi - lo) * per_decade)) + 1)
+    lo, hi = math.log10(nu_p.min()), math.log10(nu_p.max())
+    n = max(2, int(math.ceil((hi - lo) * per_decade)) + 1)
     grid = np.logspace(lo, hi, n)
-    pos = (np.log10(nu_p) - lo) / (hi - lo) * (n - 1)
+    pos = (np.log10(nu_p) - lo) / max(hi - lo, 1e-300) * (n - 1)
     i = np.clip(np.floor(pos).astype(int), 0, n - 2)
     t = pos - i
     energy = np.zeros(n)
     np.add.at(energy, i, u_p * (1.0 - t))
     np.add.at(energy, i + 1, u_p * t)
-    dln = math.log(10.0) * (hi - lo) / (n - 1)
-    return grid, energy / (grid * dln)
+    return grid, energy
 
 
 def ec_losses(state: Any, K: Any, labels: list[str]) -> dict[str, float]:
@@ -130,8 +131,9 @@ def ec_losses(state: Any, K: Any, labels: list[str]) -> dict[str, float]:
             eps, uu, d, _ = field._flat_beams(0.0, r)
         else:
             eps, uu, d = _isotropic_beams(field, state.z)
-        nu_p, u_p = blob_frame_spectrum(eps, uu, d[:, 2], state.Gamma)
-        cool = np.asarray(K.compton_cooling(state.g, nu_p, u_p))
+        nu_p, u_p = blob_frame_lines(eps, uu, d[:, 2], state.Gamma)
+        cool = sum((np.asarray(K.compton_cooling_mono(state.g, nu1, u1))
+                    for nu1, u1 in zip(nu_p, u_p) if u1 > 0.0), np.zeros_like(state.g))
         out[label] = k.MEC2 * state.volume * powerlaw_moment(state.g, state.n * cool, 0.0)
     return out
 
