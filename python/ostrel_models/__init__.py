@@ -18,6 +18,8 @@ from ._version import __version__
 from ._backends import available_kernels
 from .blob import Blob
 from .fields import CMB, ExternalField, IsotropicField, LineField
+from .agn import PointSourceBehindJet, RingDustTorus, ShakuraSunyaevDisk, SphericalShellBLR
+from .ebl import EBL_MODELS, ebl_opacity
 from .io import load_model, save_model
 from .parameters import Parameter, Parameters
 from .data import available_seds, read_sed
@@ -28,6 +30,8 @@ from .fitting import DEFAULT_SYSTEMATICS, FitResult, fit_sed
 __all__ = [
     "__version__",
     "Blob", "CMB", "LineField", "ExternalField", "IsotropicField",
+    "ShakuraSunyaevDisk", "SphericalShellBLR", "RingDustTorus", "PointSourceBehindJet",
+    "ebl_opacity", "EBL_MODELS",
     "Parameter", "Parameters", "save_model", "load_model",
     "ElectronDistribution", "PowerLaw", "BrokenPowerLaw", "LogParabola", "ExpCutoffPowerLaw",
     "Tabulated",

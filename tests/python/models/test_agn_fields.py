@@ -217,3 +217,33 @@ def test_opacity_along_the_path():
         ref = integrate.quad(kappa, 0, 1e3 * R, points=[R, 10 * R], limit=400)[0]
         got = ring.opacity(nu1, r0, 0.0)
         assert got == pytest.approx(ref, rel=2e-2)
+
+
+def test_fsrq_blob_parameters_save_and_components():
+    """The fields' parameters are the blob's ("external[i].xi"), a saved FSRQ
+    blob comes back with its r, fields and EBL model and the same SED, and
+    the observed components are the intrinsic ones times e^−τ of the
+    external fields and the EBL."""
+    from ostrel_models import ebl_opacity
+    fields = [ShakuraSunyaevDisk(1e9 * u.M_sun, 1e46), SphericalShellBLR(1e46, 0.1, 3e17),
+              RingDustTorus(1e46, 0.2, 1000 * u.K)]
+    blob = make_blob(fields, r=1e17, z=0.36)
+    blob.distance = None
+    blob.ebl = "dominguez2011"
+    params = blob.parameters
+    assert "r" in params.free_names and "external[1].xi" in params.free_names
+    params["external[1].xi"].value = 0.05
+    assert blob.external[1].xi == 0.05
+    nu = np.geomspace(1e10, 1e27, 60)
+    parts = blob.seds(nu)
+    again = Blob.from_dict(blob.to_dict()).seds(nu)
+    np.testing.assert_array_equal(parts["total"].value, again["total"].value)
+    tau_ext = sum(f.opacity(nu, 1e17, 0.36, math.radians(blob.viewing_angle.value))
+                  for f in blob.external)
+    expect = parts["ec_intrinsic"].value * np.exp(-tau_ext - ebl_opacity(nu, 0.36))
+    np.testing.assert_allclose(parts["ec"].value, expect, rtol=1e-10, atol=0)
+    assert np.any(parts["ec"].value < 0.5 * parts["ec_intrinsic"].value)
+    np.testing.assert_allclose(sum(parts[k].value for k in ("ec_disk", "ec_blr", "ec_dt")),
+                               parts["ec"].value, rtol=1e-12)
+    np.testing.assert_allclose(blob.sed(nu, component="ec", ebl=False).value,
+                               parts["ec_intrinsic"].value * np.exp(-tau_ext), rtol=1e-10, atol=0)
