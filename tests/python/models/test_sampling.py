@@ -1,5 +1,6 @@
 """sample_sed: recovery of a known blob, reproducibility on a pool, priors, chain files."""
 
+import multiprocessing
 from concurrent.futures import ProcessPoolExecutor
 
 import astropy.units as u
@@ -61,7 +62,9 @@ def test_same_seed_gives_the_same_chains_serially_and_on_a_process_pool(accurate
     data = noisy_sed(accurate)
     kw = dict(nwalkers=8, nsteps=20, burn=5, seed=11, progress=False, kernels=accurate)
     serial = sample_sed(truth(), data, FREE, **kw)
-    with ProcessPoolExecutor(2) as pool:
+    # Fresh interpreters (spawn): forking a process whose kernels run helper
+    # threads is not safe.
+    with ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("spawn")) as pool:
         pooled = sample_sed(truth(), data, FREE, pool=pool, **kw)
     np.testing.assert_array_equal(serial.chain, pooled.chain)
     other = sample_sed(truth(), data, FREE, **(kw | {"seed": 12}))
