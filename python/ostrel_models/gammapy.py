@@ -13,7 +13,8 @@ bounds and frozen state, so that
 fits the blob with gammapy, alone or jointly with other data sets.  gammapy
 names may not contain dots or brackets: ``electrons.p1`` becomes
 ``electrons_p1``, ``external[0].energy_density`` ``external_0_energy_density``
-(``SEDModel.names`` maps them back).
+(``SEDModel.names`` maps them back), and the electrons' ``energy``
+``electron_energy``.
 
 The statistics.  :func:`~ostrel_models.fit_sed` minimises χ² in log ν F_ν,
 Σ (ln(M/F)/s_i)², s_i² the relative error squared plus the systematic
@@ -57,7 +58,11 @@ _DNDE = u.Unit("cm-2 s-1 TeV-1")
 
 def gammapy_name(name: str) -> str:
     """A parameter name gammapy accepts: ``external[0].energy_density`` →
-    ``external_0_energy_density``."""
+    ``external_0_energy_density``; the blob's ``energy`` (of the electrons)
+    becomes ``electron_energy``, as ``energy`` is the argument of gammapy's
+    ``evaluate``."""
+    if name == "energy":
+        return "electron_energy"
     return re.sub(r"_+", "_", re.sub(r"[^0-9A-Za-z_]", "_", name)).strip("_")
 
 
@@ -66,8 +71,10 @@ class SEDModel(SpectralModel):
 
     model : the model; the gammapy model works on a copy, ``self.model``,
         which holds the values of the last evaluation.
-    free : None (the model's own frozen states), or names of the parameters
-        to leave free (every other is frozen).
+    free : None (the model's own frozen states and bounds), or the
+        parameters to leave free, every other frozen: a list of names or, as
+        for ``fit_sed``, {name: (low, high) or None} with bounds in the
+        parameter's unit.
     kernels : the kernel set of ``model.sed``.
 
     The parameters are every parameter of ``model.parameters`` the SED
@@ -94,13 +101,17 @@ class SEDModel(SpectralModel):
             if not p.affects_sed:
                 continue
             frozen = p.frozen if free is None else name not in free
+            lo, hi = p.min, p.max
+            if isinstance(free, dict) and free.get(name) is not None:
+                lo, hi = (float(b.to_value(p.unit)) if isinstance(b, u.Quantity) else float(b)
+                          for b in free[name])
             g = gammapy_name(name)
             if g in self.names:
                 raise ValueError(f"parameters {self.names[g]!r} and {name!r} have the same "
                                  f"gammapy name {g!r}")
             self.names[g] = name
-            lo = p.min if math.isfinite(p.min) else np.nan
-            hi = p.max if math.isfinite(p.max) else np.nan
+            lo = lo if math.isfinite(lo) else np.nan
+            hi = hi if math.isfinite(hi) else np.nan
             log = p.scale == "log" and lo > 0
             pars.append(Parameter(g, p.raw, unit=p.unit, min=lo, max=hi, frozen=frozen,
                                   interp="log" if log else "lin",
@@ -138,7 +149,17 @@ def flux_points(data: Table, systematics: float = DEFAULT_SYSTEMATICS) -> Any:
     are dropped, upper limits kept as such."""
     like = SEDLikelihood(data, systematics)
     ln10 = math.log(10.0)
-    energy = (like.frequency * u.Hz).to(u.TeV, equivalencies=u.spectral())
+    order = np.argsort(like.frequency, kind="stable")
+    nu = like.frequency[order]
+    # gammapy's energy axis needs distinct nodes: points of several
+    # instruments at one energy move apart by parts in 1e9 (the model
+    # changes by as little).
+    for i in range(1, len(nu)):
+        if nu[i] <= nu[i - 1]:
+            nu[i] = nu[i - 1] * (1.0 + 1e-9)
+    energy = np.empty_like(nu)
+    energy[order] = nu
+    energy = (energy * u.Hz).to(u.TeV, equivalencies=u.spectral())
     t = Table()
     t["e_ref"] = energy
     unit = u.Unit("erg cm-2 s-1")

@@ -108,22 +108,25 @@ def plot_sed(data: Table, model_or_result: Any = None, components: bool = True,
     if with_res:
         m = like.model_flux(model, kernels)
         norm = (like.log_flux - np.log10(np.maximum(m, 1e-300))) / like.sigma(m)
+        # The scale follows the fitted points; the others are clipped to its edge.
+        top = 1.25 * max(3.0, float(np.max(np.abs(norm[used]), initial=0.0)))
+        norm = np.clip(norm, -0.97 * top, 0.97 * top)
     for k, name in enumerate(order):
         sel = groups == name
         colour, marker = colours[k % len(colours)], _MARKERS[k % len(_MARKERS)]
         det, lim = sel & ~ul, sel & ul
-        face = np.where(used, colour, "none")
+        face = np.array([colour if x else "none" for x in used], dtype=object)
         if det.any():
             ax.errorbar(nu_d[det], f[det], yerr=[err_lo[det], err_hi[det]], fmt="none",
                         ecolor=colour, lw=0.8)
-            ax.scatter(nu_d[det], f[det], marker=marker, s=18, facecolors=face[det],
+            ax.scatter(nu_d[det], f[det], marker=marker, s=18, facecolors=list(face[det]),
                        edgecolors=colour, label=name, zorder=3)
         if lim.any():
             ax.errorbar(nu_d[lim], f[lim], yerr=0.4 * f[lim], uplims=True, fmt="none",
                         ecolor=colour, lw=0.8, label=None if det.any() else f"{name} (limit)")
             ax.scatter(nu_d[lim], f[lim], marker="_", s=40, color=colour, zorder=3)
         if with_res:
-            axr.scatter(nu_d[det], norm[det], marker=marker, s=14, facecolors=face[det],
+            axr.scatter(nu_d[det], norm[det], marker=marker, s=14, facecolors=list(face[det]),
                         edgecolors=colour)
             axr.scatter(nu_d[lim], norm[lim], marker="v", s=18, facecolors="none",
                         edgecolors=colour)
@@ -141,6 +144,7 @@ def plot_sed(data: Table, model_or_result: Any = None, components: bool = True,
     last = ax
     if with_res:
         axr.axhline(0.0, color="k", lw=0.8)
+        axr.set_ylim(-top, top)
         axr.set_ylabel(r"(data$-$model)/$\sigma$" + "\n"
                        + rf"$\sigma$: stat. $\oplus$ {100 * systematics:.3g} % syst.", fontsize=8)
         last = axr
