@@ -28,11 +28,14 @@ import multiprocessing
 import time
 from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
+from typing import Any
 
 import astropy.units as u  # type: ignore[import-untyped]
 import numpy as np
+import numpy.typing as npt
 
-from ostrel_models import Blob, BrokenPowerLaw, available_kernels, fit_sed, read_sed
+from ostrel_models import (Blob, BrokenPowerLaw, FitResult, available_kernels, fit_sed,
+                           read_sed)
 
 #: Points below this frequency (radio) are not fitted.
 FIT_FROM = 1e12 * u.Hz
@@ -128,7 +131,8 @@ def main(argv: list[str] | None = None) -> None:
         sample(result, data, fitted, args)
 
 
-def sample(result, data, fitted, args) -> None:  # type: ignore[no-untyped-def]
+def sample(result: FitResult, data: Any, fitted: npt.NDArray[np.bool_],
+           args: argparse.Namespace) -> None:
     import matplotlib.pyplot as plt
 
     from ostrel_models import sample_sed

@@ -224,7 +224,7 @@ def fit_sed(model: Any, data: Table, free: Any = None,
                      at_bound=at_bound, unconstrained=unconstrained,
                      residuals=np.log10(np.maximum(m, 1e-300)) - like.log_flux,
                      sigma=like.sigma(m), covariance=cov, systematics=like.systematics,
-                     data=data, kernels=kernels,
+                     data=data[like.rows] if like.dropped else data, kernels=kernels,
                      bounds={p.name: (p.lo, p.hi) for p in params}, intervals=intervals,
                      constant=like.constant, notes=notes)
 

@@ -79,6 +79,8 @@ class FitResult:
     intervals: dict[str, tuple[Any, Any]] = field(default_factory=dict)
     constant: float = 0.0
     notes: list[str] = field(default_factory=list)
+    # ``data``: the rows used (masked rows dropped), in the order of
+    # ``residuals`` and ``sigma``.
 
     @property
     def reduced_chi2(self) -> float:
