@@ -26,6 +26,8 @@ from .data import available_seds, read_sed
 from .distributions import (BrokenPowerLaw, ElectronDistribution, ExpCutoffPowerLaw,
                             LogParabola, PowerLaw, Tabulated)
 from .fitting import DEFAULT_SYSTEMATICS, FitResult, fit_sed
+from .likelihood import log_likelihood
+from .sampling import SampleResult, sample_sed
 
 __all__ = [
     "__version__",
@@ -37,5 +39,6 @@ __all__ = [
     "Tabulated",
     "read_sed", "available_seds",
     "fit_sed", "FitResult", "DEFAULT_SYSTEMATICS",
+    "log_likelihood", "sample_sed", "SampleResult",
     "available_kernels",
 ]
