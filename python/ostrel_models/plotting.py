@@ -95,9 +95,13 @@ def plot_sed(data: Table, model_or_result: Any = None, components: bool = True,
             ax.loglog(grid, parts["total"].to_value(NUFNU_UNIT), color="k", lw=1.6,
                       label="model, total")
             for name, v in parts.items():
-                if name == "total" or not np.any(v.value > 0):
+                # Of the components before absorption outside the blob, the total.
+                if name == "total" or not np.any(v.value > 0) or (
+                        name.endswith("_intrinsic") and name != "total_intrinsic"):
                     continue
                 colour, ls, label = _COMPONENT_STYLE.get(name, (None, "--", name))
+                if name == "total_intrinsic":
+                    colour, ls, label = "0.5", ":", "total before γγ on the fields and EBL"
                 ax.loglog(grid, v.to_value(NUFNU_UNIT), color=colour, ls=ls, lw=1, label=label)
         else:
             ax.loglog(grid, model.sed(grid, kernels=kernels).to_value(NUFNU_UNIT), color="k",
