@@ -197,8 +197,13 @@ class CMB(IsotropicField):
     the host frame: a black body of temperature T₀(1 + z), T₀ = 2.7255 K
     (no free parameters: the temperature follows the blob's z)."""
 
-    def spectrum(self, z: float, n: int = 48) -> tuple[Array, Array]:
-        """(ν [Hz], u_ν [erg cm⁻³ Hz⁻¹]) of the field in the host frame."""
+    def spectrum(self, z: float, n: int = 224) -> tuple[Array, Array]:
+        """(ν [Hz], u_ν [erg cm⁻³ Hz⁻¹]) of the field in the host frame.
+
+        The kernels take the table as a power law between its points; the
+        error of that, of order (Δ ln x)²/8 times the curvature of the Planck
+        curve, is 7e-4 of the energy density with 224 points (1.5e-2 with 48).
+        """
         t = k.T_CMB0 * (1.0 + z)
         x = np.geomspace(1e-3, 40.0, n)            # hν/kT; the ends hold < 1e-7 of u
         nu = x * k.K_B * t / k.H

@@ -247,3 +247,29 @@ def test_fsrq_blob_parameters_save_and_components():
                                parts["ec"].value, rtol=1e-12)
     np.testing.assert_allclose(blob.sed(nu, component="ec", ebl=False).value,
                                parts["ec_intrinsic"].value * np.exp(-tau_ext), rtol=1e-10, atol=0)
+
+
+def test_cmb_table_holds_the_planck_moments():
+    """The CMB's energy density a T⁴ and its Thomson-regime scattering by a
+    power law, ∝ ∫ ε^((p−1)/2) n_ph dε = (8π/h³c³)(kT)^(α+3) Γ(α+3) ζ(α+3)
+    (Blumenthal & Gould 1970, eq. 2.65), to 1e-3."""
+    from scipy import special
+
+    from ostrel_models import CMB
+    from ostrel_models.distributions import powerlaw_moment
+    kB, z = 1.380649e-16, 0.5
+    T = 2.7255 * (1 + z)
+    nu, un = CMB().spectrum(z)
+    a_rad = 8 * math.pi**5 * kB**4 / (15 * H**3 * C**3)
+    assert powerlaw_moment(nu, un, 0.0) == pytest.approx(a_rad * T**4, rel=1e-3)
+    for p in (2.0, 3.0, 4.0):
+        g = np.geomspace(10, 1e5, 60)
+        n = g**-p
+        nu1 = np.array([1e16, 1e18])
+        j = CMB().scatter(nu1, g, n, K, z)
+        alpha = (p - 1) / 2
+        seed = 8 * math.pi / (H * C) ** 3 * (kB * T) ** (alpha + 3) \
+            * special.gamma(alpha + 3) * special.zeta(alpha + 3)
+        f_p = 2 ** (p + 3) * (p * p + 4 * p + 11) / ((p + 3) ** 2 * (p + 5) * (p + 1))
+        rate = math.pi * R_E2 * C * f_p * (H * nu1) ** (-(p + 1) / 2) * seed
+        np.testing.assert_allclose(j, H * nu1 * H * rate / (4 * math.pi), rtol=1.5e-3)
