@@ -7,8 +7,11 @@ from __future__ import annotations
 import functools
 import math
 
+from typing import Any
+
 import numpy as np
 import numpy.typing as npt
+from astropy import units as u
 
 from . import _constants as k
 
@@ -131,3 +134,24 @@ def path_nodes(r: float, scale: float, reach: float = 1e3) -> tuple[Array, Array
     t, w = GL4.nodes(math.log(r), math.log(r + top), 0.5, cuts)
     ex = np.exp(t)
     return ex - r, w * ex
+
+
+def _res(n: int, coarse: bool) -> int:
+    return max(4, n // 2) if coarse else n
+
+
+def _cm(name: str, value: Any) -> float:
+    x = value.to_value(u.cm) if isinstance(value, u.Quantity) else float(value)
+    if not (math.isfinite(x) and x > 0.0):
+        raise ValueError(f"{name} must be positive and finite, got {value}")
+    return x
+
+
+def _hz(nu: Any) -> Array:
+    x = nu.to_value(u.Hz, equivalencies=u.spectral()) if isinstance(nu, u.Quantity) else nu
+    return np.asarray(x, dtype=float)
+
+
+def _direction(vx: Array, vy: Array, vz: Array) -> tuple[Array, Array]:
+    x = np.sqrt(vx * vx + vy * vy + vz * vz)
+    return np.stack([vx / x, vy / x, vz / x], axis=-1), x

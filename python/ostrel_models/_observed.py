@@ -167,3 +167,18 @@ def observed_components(state: Any, nu_obs: Array, K: Any, ssa: bool, gamma_gamm
             out[name] = v * (a_disk if name == "disk" else a_blob)
     out["total"] = sum((out[name] for name in main), np.zeros_like(nu_obs))
     return out
+
+
+def ebl_choice(blob_model: str | None, ebl: bool | str | None) -> str | None:
+    """The EBL model an evaluation uses: the blob's for None or True (True
+    requires one), none for False, or the model named."""
+    from .ebl import EBL_MODELS
+    if ebl is None or ebl is True:
+        if ebl is True and blob_model is None:
+            raise ValueError("ebl=True: the blob has no EBL model (set blob.ebl)")
+        return blob_model
+    if ebl is False:
+        return None
+    if ebl not in EBL_MODELS:
+        raise ValueError(f"ebl: unknown EBL model {ebl!r}; known: {', '.join(EBL_MODELS)}")
+    return str(ebl)

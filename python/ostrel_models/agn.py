@@ -49,8 +49,8 @@ import numpy.typing as npt
 from astropy import units as u
 
 from . import _constants as k
-from ._agn_beams import (GL4, blackbody_nodes, cos_viewing, gamma_gamma_coefficient,
-                         midpoint_phi, path_nodes)
+from ._agn_beams import (GL4, _cm, _direction, _hz, _res, blackbody_nodes, cos_viewing,
+                         gamma_gamma_coefficient, midpoint_phi, path_nodes)
 from .fields import ExternalField, host_electrons
 from .parameters import Parameter
 
@@ -177,27 +177,6 @@ class GeometricField(ExternalField):
 
 
 _OPACITY_CACHE: dict[tuple[Any, ...], Array] = {}
-
-
-def _res(n: int, coarse: bool) -> int:
-    return max(4, n // 2) if coarse else n
-
-
-def _cm(name: str, value: Any) -> float:
-    x = value.to_value(u.cm) if isinstance(value, u.Quantity) else float(value)
-    if not (math.isfinite(x) and x > 0.0):
-        raise ValueError(f"{name} must be positive and finite, got {value}")
-    return x
-
-
-def _hz(nu: Any) -> Array:
-    x = nu.to_value(u.Hz, equivalencies=u.spectral()) if isinstance(nu, u.Quantity) else nu
-    return np.asarray(x, dtype=float)
-
-
-def _direction(vx: Array, vy: Array, vz: Array) -> tuple[Array, Array]:
-    x = np.sqrt(vx * vx + vy * vy + vz * vz)
-    return np.stack([vx / x, vy / x, vz / x], axis=-1), x
 
 
 class PointSourceBehindJet(GeometricField):

@@ -40,8 +40,7 @@ from . import _constants as k
 from .distributions import ElectronDistribution, powerlaw_moment
 from .fields import CMB, ExternalField, LineField
 from .parameters import Parameter, Parameters
-from ._observed import ec_losses, field_labels, observed_components
-from .ebl import EBL_MODELS
+from ._observed import ebl_choice, ec_losses, field_labels, observed_components
 from .sphere import BlobState, escape_factor, seed_factor, synchrotron_field
 
 Array = npt.NDArray[np.float64]
@@ -262,9 +261,7 @@ class Blob:
 
     @ebl.setter
     def ebl(self, value: str | None) -> None:
-        if value is not None and value not in EBL_MODELS:
-            raise ValueError(f"ebl: unknown EBL model {value!r}; known: {', '.join(EBL_MODELS)}")
-        self._ebl = value
+        self._ebl = None if value is None else ebl_choice(None, value)
 
     @property
     def n_gamma(self) -> int | None:
@@ -413,18 +410,7 @@ class Blob:
         K = _backends.get(kernels)
         gg = _backends.gamma_gamma_wanted(K, kernels, gamma_gamma)
         state = self.state()
-        return observed_components(state, x, K, ssa, gg, want, self._ebl_model(ebl)), back
-
-    def _ebl_model(self, ebl: bool | str | None) -> str | None:
-        if ebl is None or ebl is True:
-            if ebl is True and self._ebl is None:
-                raise ValueError("ebl=True: the blob has no EBL model (set blob.ebl)")
-            return self._ebl
-        if ebl is False:
-            return None
-        if ebl not in EBL_MODELS:
-            raise ValueError(f"ebl: unknown EBL model {ebl!r}; known: {', '.join(EBL_MODELS)}")
-        return str(ebl)
+        return observed_components(state, x, K, ssa, gg, want, ebl_choice(self._ebl, ebl)), back
 
     def sed(self, nu: Any, component: str = "total", kernels: str = "accurate",
             ssa: bool = True, gamma_gamma: bool | None = None,
