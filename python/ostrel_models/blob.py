@@ -327,7 +327,7 @@ class Blob:
         """The plain values one evaluation computes with (see the class docstring)."""
         v = self._values()
         derived_distance = self._p["distance"].derived
-        distance = self._p["distance"].raw if not derived_distance else None
+        distance = self._p["distance"].raw if not derived_distance else math.nan
         electrons = self._electrons.snapshot()
         external = tuple(f.snapshot() for f in self._external)
         norm, n_gamma, per_decade = self._norm, self._n_gamma, self._seed_per_decade
@@ -393,7 +393,7 @@ class Blob:
         return seed * u.Hz, u_seed * u.erg / u.cm**3 / u.Hz
 
     @staticmethod
-    def _frequencies(nu: Any) -> tuple[Array, Array]:
+    def _frequencies(nu: Any) -> tuple[Array, npt.NDArray[np.intp]]:
         """The distinct frequencies [Hz] in increasing order (what the kernels
         take) and the indices that give back the caller's order."""
         x = validation.to_unit("nu", nu, u.Hz, spectral=True)
@@ -405,7 +405,7 @@ class Blob:
 
     def _evaluate(self, nu: Any, kernels: str, ssa: bool, gamma_gamma: bool | None,
                   want: tuple[str, ...], ebl: bool | str | None = None
-                  ) -> tuple[dict[str, Array], Array]:
+                  ) -> tuple[dict[str, Array], npt.NDArray[np.intp]]:
         x, back = self._frequencies(nu)
         K = _backends.get(kernels)
         gg = _backends.gamma_gamma_wanted(K, kernels, gamma_gamma)
