@@ -295,7 +295,7 @@ class Blob:
         """The plain values one evaluation computes with (see the class docstring)."""
         v = self._values()
         derived_distance = self._p["distance"].derived
-        distance = self._p["distance"].raw if not derived_distance else None
+        distance = self._p["distance"].raw if not derived_distance else math.nan
         electrons = self._electrons.snapshot()
         external = tuple(f.snapshot() for f in self._external)
         norm, n_gamma, per_decade = self._norm, self._n_gamma, self._seed_per_decade
@@ -361,7 +361,7 @@ class Blob:
         return seed * u.Hz, u_seed * u.erg / u.cm**3 / u.Hz
 
     @staticmethod
-    def _frequencies(nu: Any) -> tuple[Array, Array]:
+    def _frequencies(nu: Any) -> tuple[Array, npt.NDArray[np.intp]]:
         """The distinct frequencies [Hz] in increasing order (what the kernels
         take) and the indices that give back the caller's order."""
         x = validation.to_unit("nu", nu, u.Hz, spectral=True)
@@ -372,7 +372,7 @@ class Blob:
         return distinct, back
 
     def _evaluate(self, nu: Any, kernels: str, ssa: bool, gamma_gamma: bool | None,
-                  want: tuple[str, ...]) -> tuple[dict[str, Array], Array]:
+                  want: tuple[str, ...]) -> tuple[dict[str, Array], npt.NDArray[np.intp]]:
         x, back = self._frequencies(nu)
         K = _backends.get(kernels)
         gg = _backends.gamma_gamma_wanted(K, kernels, gamma_gamma)
@@ -405,7 +405,7 @@ class Blob:
              gamma_gamma: bool | None = None) -> dict[str, u.Quantity]:
         """All components and their total from one computation, as ``sed``."""
         parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS)
-        parts["total"] = sum(parts.values())
+        parts["total"] = np.sum(list(parts.values()), axis=0)
         return {name: v[back] * NUFNU_UNIT for name, v in parts.items()}
 
     def electron_losses(self, kernels: str = "accurate", ssa: bool = True) -> dict[str, u.Quantity]:

@@ -234,7 +234,7 @@ class ElectronDistribution:
         args = ", ".join(f"{p}={getattr(self, p):.6g}" for p in self._parameter_names)
         return f"{type(self).__name__}({args})"
 
-    def _inside(self, gamma: Array) -> Array:
+    def _inside(self, gamma: Array) -> npt.NDArray[np.bool_]:
         g = np.asarray(gamma, dtype=float)
         return (g >= self.gamma_min) & (g <= self.gamma_max)
 
