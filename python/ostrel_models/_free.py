@@ -52,7 +52,8 @@ class FreeParameter:
             raise ValueError(f"free[{name!r}]: a parameter on a log scale needs a positive "
                              f"lower bound, got {lo}")
         self.lo, self.hi = lo, hi
-        self.lo_t, self.hi_t = (math.log10(lo), math.log10(hi)) if self.log else (lo, hi)
+        self.lo_t: float = math.log10(lo) if self.log else lo
+        self.hi_t: float = math.log10(hi) if self.log else hi
         start = float(p.raw)
         if not math.isfinite(start):
             raise ValueError(f"free[{name!r}]: the starting value {start} is not finite")

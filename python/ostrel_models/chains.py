@@ -121,6 +121,7 @@ class SampleResult:
         kwargs.setdefault("labels", labels)
         kwargs.setdefault("quantiles", [0.16, 0.5, 0.84])
         kwargs.setdefault("show_titles", True)
+        kwargs.setdefault("title_kwargs", {"fontsize": 8})
         return corner.corner(data, **kwargs)
 
     def plot(self, data: Table | None = None, n_draws: int = 100, seed: int = 0,

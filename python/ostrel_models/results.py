@@ -207,8 +207,9 @@ class FitResult:
             if row["unconstrained"]:
                 unconstrained.append(name)
             if name in meta.get("profiled", []):
-                intervals[name] = tuple(None if not np.isfinite(x) else q(x)
-                                        for x in (row["profile_low"], row["profile_high"]))
+                lo_i, hi_i = (None if not np.isfinite(x) else q(x)
+                              for x in (row["profile_low"], row["profile_high"]))
+                intervals[name] = (lo_i, hi_i)
         data = Table()
         for c, d in t.meta.get("data", {}).items():
             values = np.asarray(d["values"])

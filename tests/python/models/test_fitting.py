@@ -126,8 +126,11 @@ def test_fit_frees_the_energy_density_of_an_external_field(accurate):
     start = truth.copy()
     start.parameters["external[0].energy_density"].value = 3e-4 * u.erg / u.cm**3
     start.B = 0.2 * u.G
-    res = fit_sed(start, data, ["B", "energy", "external[0].energy_density"],
-                  systematics=0.0, kernels=accurate, progress=False)
+    # free=None: what is not frozen, within the parameters' own bounds.
+    for name, p in start.parameters.items():
+        p.frozen = name not in ("B", "energy", "external[0].energy_density")
+    res = fit_sed(start, data, systematics=0.0, kernels=accurate, progress=False)
+    assert res.free == ["B", "energy", "external[0].energy_density"]
     u_ext = res.params["external[0].energy_density"].to_value(u.erg / u.cm**3)
     assert u_ext == pytest.approx(3e-2, rel=1e-3), res.summary()
     assert res.chi2 < 1e-4 and res.dof == 24 - 3
