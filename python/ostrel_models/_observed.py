@@ -148,7 +148,7 @@ def observed_components(state: Any, nu_obs: Array, K: Any, ssa: bool, gamma_gamm
     from .sphere import components
 
     parts = components(state, nu_obs, K, ssa, gamma_gamma, want)
-    main = [name for name in ("synchrotron", "ssc", "ec") if name in parts]
+    main: list[str] = [name for name in ("synchrotron", "ssc", "ec") if name in parts]
     disk = own_emission(state, nu_obs)
     if disk is not None:
         parts["disk"] = disk
