@@ -214,7 +214,7 @@ def test_opacity_along_the_path():
             f = frac * u_tot / (e * MEC2) * one_minus * sigma_gg(e1 * e * one_minus / 2)
             return integrate.trapezoid(f, xg)
 
-        ref = integrate.quad(kappa, 0, 1e3 * R, points=[R, 10 * R], limit=400)[0]
+        ref = integrate.quad(kappa, 0, 1e3 * R, points=[R, 10 * R], limit=400, epsrel=1e-5)[0]
         got = ring.opacity(nu1, r0, 0.0)
         assert got == pytest.approx(ref, rel=2e-2)
 
