@@ -56,7 +56,8 @@ def read_sed(source: str | Path) -> Table:
     ``nuFnu``, ``nuFnu_err_low``, ``nuFnu_err_high`` [erg cm⁻² s⁻¹],
     ``instrument`` and ``upper_limit`` (bool).  ``meta["comments"]`` holds the
     header lines (source and reference), ``meta["z"]`` the redshift when the
-    header gives it, and ``meta["dropped_masked"]`` the number of rows left
+    header gives it, ``meta["ebl_corrected"]`` whether its TeV points are
+    corrected for EBL absorption (None: unknown, as for both shipped SEDs), and ``meta["dropped_masked"]`` the number of rows left
     out because a cell they need is masked (an error of an upper limit may
     be masked).  A cell that cannot be read raises ``ValueError`` naming the
     file, its line and its column.
@@ -82,6 +83,11 @@ def read_sed(source: str | Path) -> Table:
     m = re.search(r"Redshift z = ([0-9]+(?:\.[0-9]+)?)", " ".join(comments))
     if m and "z" not in table.meta:
         table.meta["z"] = float(m.group(1))
+    # Whether the TeV points are corrected for EBL absorption: True, False or
+    # None (unknown); with None, fit them both ways (``Blob(ebl=...)``).
+    e = re.search(r"EBL-corrected: (yes|no|unknown)", " ".join(comments))
+    if e and "ebl_corrected" not in table.meta:
+        table.meta["ebl_corrected"] = {"yes": True, "no": False}.get(e.group(1))
     return table
 
 
