@@ -37,6 +37,12 @@ the blob's γ-rays on a field (``opacity``) integrates the pair-production
 cross section (Gould & Schréder 1967) over the beams at every point of the
 photon's path from the blob to infinity (Finke 2016; Böttcher & Els 2016,
 ApJ 821, 102).  The beams' sums live in ``_agn_beams``.
+
+Accuracy with the default resolutions (``n_mu``, ``n_phi``, ``n_energy``,
+``n_radius``): the shell's scattering within 0.3 % of the isotropic field
+deep inside it and of the point source far outside; thermal fields within
+~1 % below the high-energy cut-off and ~2 % in it, where the Wien tail of
+the seeds decides; pair opacities within 2 %.
 """
 
 from __future__ import annotations
