@@ -70,7 +70,8 @@ class SampleResult:
 
     def percentiles(self, q: Any = (16.0, 50.0, 84.0)) -> Array:
         """Percentiles of each parameter after the burn-in, (len(q), nparams)."""
-        return np.percentile(self.samples, q, axis=0)
+        out: Array = np.percentile(self.samples, q, axis=0)
+        return out
 
     def _quantity(self, i: int, v: Any) -> Any:
         unit = self.units[i]

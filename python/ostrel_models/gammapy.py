@@ -66,7 +66,7 @@ def gammapy_name(name: str) -> str:
     return re.sub(r"_+", "_", re.sub(r"[^0-9A-Za-z_]", "_", name)).strip("_")
 
 
-class SEDModel(SpectralModel):
+class SEDModel(SpectralModel):  # type: ignore[misc]
     """A model of the package (a Blob) as a gammapy spectral model.
 
     model : the model; the gammapy model works on a copy, ``self.model``,
@@ -135,7 +135,8 @@ class SEDModel(SpectralModel):
         return dnde.reshape(e.shape)
 
     def to_dict(self, full_output: bool = True) -> dict[str, Any]:
-        return super().to_dict(full_output=True)
+        out: dict[str, Any] = super().to_dict(full_output=True)
+        return out
 
     @classmethod
     def from_dict(cls, data: Any, **kwargs: Any) -> Any:

@@ -82,7 +82,8 @@ def _column(data: Table, name: str, unit: u.UnitBase, keep: np.ndarray) -> Array
                                         f"not convertible to {unit}") from None
     else:
         arr = np.asarray(values)
-    return np.asarray(arr, dtype=float)[keep]
+    out: Array = np.asarray(arr, dtype=float)[keep]
+    return out
 
 
 def _mask(data: Table, name: str) -> np.ndarray:

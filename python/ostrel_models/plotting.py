@@ -162,7 +162,8 @@ def _errors(data: Table, name: str, rows: np.ndarray) -> np.ndarray:
     c = data[name]
     v = c.filled(0.0) if hasattr(c, "filled") else c
     q = np.asarray(v, float) * (c.unit or NUFNU_UNIT)
-    return np.nan_to_num(q.to_value(NUFNU_UNIT)[rows])
+    out: np.ndarray = np.nan_to_num(q.to_value(NUFNU_UNIT)[rows])
+    return out
 
 
 def _band(model: Any, names: Sequence[str], draws: np.ndarray, grid: Any,
