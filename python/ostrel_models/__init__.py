@@ -19,7 +19,9 @@ from .blob import CMB, Blob, LineField
 from .data import available_seds, read_sed
 from .distributions import (BrokenPowerLaw, ElectronDistribution, ExpCutoffPowerLaw,
                             LogParabola, PowerLaw, Tabulated)
+from .evolution import Evolution, evolve
 from .fitting import DEFAULT_SYSTEMATICS, FitResult, fit_sed
+from .injection import Injection
 
 __all__ = [
     "Blob", "CMB", "LineField",
@@ -28,4 +30,5 @@ __all__ = [
     "read_sed", "available_seds",
     "fit_sed", "FitResult", "DEFAULT_SYSTEMATICS",
     "available_kernels",
+    "Injection", "evolve", "Evolution",
 ]

@@ -333,7 +333,11 @@ class Blob:
 
     @density.setter
     def density(self, value: Any) -> None:
-        self._norm = ("density", _positive("density", value, u.cm**-3))
+        # Zero is an empty blob (the start of a flare): no electrons, no emission.
+        x = _quantity("density", value, u.cm**-3)
+        if x < 0.0:
+            raise ValueError(f"density must be non-negative, got {x} {u.cm**-3}")
+        self._norm = ("density", x)
 
     # --- checks and derived quantities ---------------------------------------
 
@@ -386,6 +390,8 @@ class Blob:
         g = self.electrons.grid(points)
         shape = self.electrons.shape(g)
         kind, value = self._norm
+        if value == 0.0:
+            return g, np.zeros_like(shape)
         if kind == "energy":
             norm = value / (k.MEC2 * self._volume() * powerlaw_moment(g, shape, 1.0))
         else:

@@ -1,0 +1,307 @@
+"""The integrator behind ``evolve``: grid, rates, adaptive implicit steps and
+the energy bookkeeping of the time-dependent blob.
+
+Time step.  Each step is a backward-Euler step of ``ostrel.fp_findif_difu``,
+stable for any length, whose local error is about (h/2)|∂²N/∂t²| h.  After a
+step the change of N is compared with the change the previous step's rate
+predicts, e = |ΔN − (h/h_prev) ΔN_prev| / (2N), in the Lorentz factors whose
+γ²N is at least 1e-4 of its maximum (the electrons that carry the energy and
+the emission); the next step is h (tol/e)^½ with tol = accuracy²/2 (no more
+than twice, no less than half the last), which makes h = accuracy · τ where
+N changes as e^(−t/τ).  So the step follows the shortest time on which the
+relevant part of N changes: the cooling time at the cooling front after the
+injection stops, the rise and fall of the injection, the escape time.  It is
+also never longer than accuracy × (escape, acceleration and expansion times,
+the injection's time scale), and it lands exactly on the output times and on
+the corners of the injection profile.  Cooling faster than the step (the
+highest Lorentz factors) is handled by the implicit step: those electrons
+sit in their quasi-steady state, which is what they do physically.
+
+Drift on a logarithmic grid.  The step takes the drift at a cell edge as the
+mean of its two nodes and, where drift dominates diffusion, carries the
+electrons of the upwind node; with a loss γ̇ ∝ γ^s on a grid of ratio r the
+steady flux then sits at a Lorentz factor (1 + r)/2r lower than the node's,
+a first-order error of (p − s)·Δlnγ/2 in the cooled spectrum.  Giving the
+step γ̇̃_i = 2γ̇_i²/(γ̇_i + γ̇_{i−1}) for losses (and the mirror form for
+systematic gains) makes the edge drift the upwind node's own loss rate for a
+power-law γ̇, and the steady state exact at the nodes.
+"""
+
+from __future__ import annotations
+
+import math
+import warnings
+from typing import Any
+
+import numpy as np
+import numpy.typing as npt
+
+import ostrel
+
+from . import _backends
+from . import _constants as k
+from .blob import CMB, Blob, LineField
+from .distributions import Tabulated, powerlaw_moment
+
+Array = npt.NDArray[np.float64]
+
+# Gauss–Legendre nodes on [0, 1]: the injection profile averaged over a step
+# without sampling its ends (where a step profile jumps).
+_GL_X = 0.5 + 0.5 * np.array([-math.sqrt(0.6), 0.0, math.sqrt(0.6)])
+_GL_W = np.array([5.0, 8.0, 5.0]) / 18.0
+# A diffusion coefficient [s^-1] negligible against every drift, which keeps the
+# Chang–Cooper weights of the step defined where no process diffuses.
+_D_FLOOR = 1e-30
+
+
+def scheme_weights(g: Array) -> Array:
+    """Widths the step gives its nodes (half the two neighbouring intervals):
+    Σ f_i w_i is the scheme's own ∫ f dγ."""
+    d = np.diff(g)
+    dp = np.append(d, d[-1])
+    dm = np.insert(d, 0, d[0])
+    return 0.5 * (dp + dm)
+
+
+def _loss_drift(rate: Array) -> Array:
+    """Losses (≥ 0) given to the step so that the mean of neighbours is the
+    upper node's rate for a power law (see the module docstring)."""
+    prev = np.empty_like(rate)
+    prev[1:] = rate[:-1]
+    prev[0] = rate[0] * rate[0] / rate[1] if rate[1] > 0.0 else rate[0]
+    s = rate + prev
+    return np.where(s > 0.0, 2.0 * rate * rate / np.where(s > 0.0, s, 1.0), 0.0)
+
+
+def _gain_drift(rate: Array) -> Array:
+    """The mirror of _loss_drift for gains (≥ 0): the lower node's rate."""
+    return _loss_drift(rate[::-1])[::-1]
+
+
+class Stepper:
+    def __init__(self, blob: Blob, injection: Any, cooling: tuple[str, ...], t_esc: float,
+                 exp: dict[str, Any], acc: dict[str, Any], gamma: Any, per_decade: float,
+                 t_end: float) -> None:
+        self.K = _backends.get("accurate")
+        self.R0 = blob.radius.to_value("cm")
+        self.B0 = blob.B.to_value("G")
+        self.tlc = self.R0 / k.C
+        self.beta, self.m = float(exp["beta"]), float(exp["m"])
+        self.t_esc = t_esc * self.tlc                                  # s
+        self.t_sys = None if acc["systematic"] is None else acc["systematic"] * self.tlc
+        self.t_acc = None if acc["stochastic"] is None else acc["stochastic"] * self.tlc
+        self.q, self.a = float(acc["q"]), float(acc["a"])
+        self.cooling = cooling
+        self.injection = injection
+        self._work = blob.copy()
+        dists = [blob.electrons] + ([injection.electrons] if injection is not None else [])
+        self.g = self._grid(dists, gamma, per_decade, t_end)
+        self.w = scheme_weights(self.g)
+        self.N0 = self._initial(blob)
+        self._external = self._external_fields(blob) if "external" in cooling else []
+        if injection is not None:
+            shape = np.asarray(injection.electrons.shape(self.g), dtype=float)
+            lum = injection.luminosity.to_value("erg/s")
+            denom = k.MEC2 * np.sum(self.g * shape * self.w)
+            self.q_shape = shape * (lum / denom if denom > 0.0 else 0.0)   # per s per γ
+            self.profile, self.breaks, self.profile_scale = injection._bind(self.tlc)
+        else:
+            self.q_shape = np.zeros_like(self.g)
+            self.profile, self.breaks, self.profile_scale = (lambda t: 0.0 * t), [], math.inf
+
+    # --- geometry ------------------------------------------------------------
+    def radius(self, t_rc: float) -> float:
+        return self.R0 * (1.0 + self.beta * t_rc)
+
+    def field(self, t_rc: float) -> float:
+        return self.B0 * (1.0 + self.beta * t_rc) ** (-self.m)
+
+    def volume(self, t_rc: float) -> float:
+        return 4.0 / 3.0 * math.pi * self.radius(t_rc) ** 3
+
+    # --- set-up ----------------------------------------------------------------
+    def _grid(self, dists: list[Any], gamma: Any, per_decade: float, t_end: float) -> Array:
+        if gamma is not None:
+            g = np.asarray(gamma, dtype=float)
+            if g.ndim != 1 or g.size < 8 or not np.all(np.diff(g) > 0.0) or g[0] < 1.0:
+                raise ValueError("gamma must be an increasing 1-D grid of >= 8 points >= 1")
+            return g
+        lo = min(d.gamma_min for d in dists)
+        hi = max(d.gamma_max for d in dists)
+        # The Thomson loss coefficient b (γ̇ = bγ²) of the field and the external
+        # fields, and the adiabatic rate: the lowest γ the electrons reach.
+        b = k.THOMSON_LOSS * self.B0**2 / (8.0 * math.pi) if "synchrotron" in self.cooling else 0.0
+        if "external" in self.cooling:
+            b += k.THOMSON_LOSS * sum(u for _, u in self._external_fields(self._work, total=True))
+        if "ssc" in self.cooling:
+            b *= 2.0
+        t = t_end * self.tlc
+        reach = lo / (1.0 + b * lo * t) * math.exp(-self.beta * t_end)
+        bottom = max(1.0, 0.5 * reach)
+        if self.t_acc is not None or self.t_sys is not None:
+            bottom, hi = max(1.0, bottom / 10.0), hi * 10.0
+        n = max(8, int(math.ceil(math.log10(hi / bottom) * per_decade)) + 1)
+        g = np.geomspace(bottom, hi, n)
+        kinks = sorted({x for d in dists for x in (d.gamma_min, d.gamma_max, *d._kinks())})
+        dl = math.log(g[1] / g[0])
+        keep = [x for x in g if all(abs(math.log(x / c)) > 0.3 * dl for c in kinks)]
+        return np.unique(np.concatenate([keep, [c for c in kinks if bottom <= c <= hi]]))
+
+    def _initial(self, blob: Blob) -> Array:
+        g0, n0 = blob.electron_distribution()
+        n0 = n0.to_value("cm-3")
+        out = np.zeros_like(self.g)
+        pos = n0 > 0.0
+        if np.count_nonzero(pos) >= 2:
+            inside = (self.g >= g0[pos][0]) & (self.g <= g0[pos][-1])
+            out[inside] = np.exp(np.interp(np.log(self.g[inside]), np.log(g0[pos]),
+                                           np.log(n0[pos])))
+        return out * self.volume(0.0)
+
+    def _external_fields(self, blob: Blob, total: bool = False) -> list[tuple[Any, Any]]:
+        """Blob-frame (ν', u'_ν') of each external field: isotropic in the host
+        frame, it is seen with energy density Γ²(1 + β²/3) u at frequencies Γν
+        (taken isotropic in the blob frame for the losses)."""
+        gam = blob.Gamma
+        beta2 = 1.0 - 1.0 / (gam * gam)
+        boost = gam * gam * (1.0 + beta2 / 3.0)
+        out: list[tuple[Any, Any]] = []
+        for field in blob.external:
+            if isinstance(field, CMB):
+                nu, u_nu = field.spectrum(blob.z)
+                item = (gam * nu, boost / gam * u_nu)
+                out.append((None, float(np.trapezoid(u_nu, nu)) * boost) if total else item)
+            elif isinstance(field, LineField):
+                out.append((gam * field.frequency, boost * field.energy_density))
+            else:
+                warnings.warn(f"external field {field!r}: no blob-frame losses for this kind; "
+                              "left out of the cooling", RuntimeWarning, stacklevel=4)
+        return out
+
+    # --- rates -------------------------------------------------------------------
+    def losses(self, t_rc: float, N: Array) -> dict[str, Array]:
+        """Energy-loss rates −dγ/dt [s^-1] of each process at time t."""
+        g, K = self.g, self.K
+        out: dict[str, Array] = {}
+        field = self.field(t_rc)
+        if "synchrotron" in self.cooling:
+            out["synchrotron"] = np.asarray(K.synchrotron_cooling(g, field))
+        if "ssc" in self.cooling:
+            out["ssc"] = self._ssc(t_rc, N, field)
+        if self._external:
+            ext = np.zeros_like(g)
+            for nu, u_nu in self._external:
+                if np.ndim(nu) == 0:
+                    ext += np.asarray(K.compton_cooling_mono(g, nu, u_nu))
+                else:
+                    ext += np.asarray(K.compton_cooling(g, nu, u_nu))
+            out["external"] = ext
+        if self.beta > 0.0:
+            rate = self.beta * k.C / self.radius(t_rc)
+            out["adiabatic"] = rate * (g * g - 1.0) / g
+        return out
+
+    def _ssc(self, t_rc: float, N: Array, field: float) -> Array:
+        n = np.maximum(N, 0.0) / self.volume(t_rc)
+        if np.count_nonzero(n) < 2:
+            return np.zeros_like(self.g)
+        work = self._work
+        work.radius, work.B = self.radius(t_rc), field
+        work.electrons = Tabulated(self.g, n)
+        density = powerlaw_moment(self.g, n, 0.0)
+        if not density > 0.0:
+            return np.zeros_like(self.g)
+        work.density = density
+        nu, u_nu = work.seed_field()
+        return np.asarray(self.K.compton_cooling(self.g, nu.value, u_nu.value))
+
+    def gains(self) -> tuple[Array, Array, Array]:
+        """(systematic gain γ/t_sys, stochastic drift A + dD/dγ, D) [s^-1]; the
+        mean energy gain of stochastic acceleration is ⟨A + dD/dγ⟩."""
+        g = self.g
+        sys_gain = g / self.t_sys if self.t_sys is not None else np.zeros_like(g)
+        if self.t_acc is None:
+            return sys_gain, np.zeros_like(g), np.zeros_like(g)
+        d = g**self.q / (2.0 * self.t_acc)
+        return sys_gain, (self.a + self.q) * d / g, d
+
+    # --- the run -----------------------------------------------------------------
+    def run(self, out_times: Array, t_end: float,
+            accuracy: float) -> tuple[Array, Array, dict[str, Array]]:
+        if not 0.0 < accuracy <= 0.5:
+            raise ValueError(f"accuracy must lie in (0, 0.5], got {accuracy}")
+        tlc, g, w = self.tlc, self.g, self.w
+        dg = np.diff(g)
+        sys_gain, sto_drift, diff = self.gains()
+        sys_step = _gain_drift(sys_gain)
+        # The step's D is twice the diffusion coefficient of ∂/∂γ(D ∂N/∂γ); its own
+        # drift term dD/dγ/2 is taken back out of the losses given to it.
+        d_step = 2.0 * diff + _D_FLOOR
+        t_esc_step = self.t_esc if math.isfinite(self.t_esc) else 1e300
+        bound = [self.t_esc, self.profile_scale * tlc, t_end * tlc / 10.0]
+        bound += [x for x in (self.t_sys, self.t_acc) if x is not None]
+        if self.beta > 0.0:
+            bound.append(self.R0 / (self.beta * k.C))
+        h_max = accuracy * min(bound)
+        land = np.unique(np.concatenate([out_times, [b for b in self.breaks if 0 < b < t_end],
+                                         [t_end]])) * tlc
+        tol = 0.5 * accuracy * accuracy
+
+        t, N = 0.0, self.N0.copy()
+        h = 0.01 * h_max
+        dN_prev, h_prev = None, None
+        times, states = [0.0], [N.copy()]
+        names = ("injected", "escaped", "synchrotron", "ssc", "external", "adiabatic",
+                 "accelerated")
+        acc = dict.fromkeys(names, 0.0)
+        budget: dict[str, list[float]] = {name: [0.0] for name in names}
+        budget["held"] = [k.MEC2 * float(np.sum(g * N * w))]
+        for target in land:
+            while t < target * (1.0 - 1e-14):
+                rest = target - t
+                step = rest if rest <= 1.2 * h else (0.5 * rest if rest < 2.0 * h else h)
+                landed, short = step == rest, step < h
+                t_rc = t / tlc
+                loss = self.losses(t_rc, N)
+                f = float(np.dot(_GL_W, self.profile(t_rc + _GL_X * step / tlc)))
+                Q = f * self.q_shape
+                steps = {name: _loss_drift(rate) for name, rate in loss.items()}
+                gdot = sum(steps.values(), np.zeros_like(g)) - sys_step - sto_drift
+                new = np.asarray(ostrel.fp_findif_difu(step, g, N, gdot, d_step, Q,
+                                                       t_esc_step, tlc))
+                # Energy moved through each edge by each drift, upwind node's N.
+                net = 0.5 * (gdot[1:] + gdot[:-1]) + 0.5 * (d_step[1:] - d_step[:-1]) / dg
+                up = np.where(net > 0.0, new[1:], new[:-1])
+                for name, rate in steps.items():
+                    acc[name] += step * k.MEC2 * float(np.sum(0.5 * (rate[1:] + rate[:-1])
+                                                              * up * dg))
+                acc["accelerated"] += step * k.MEC2 * (
+                    float(np.sum(0.5 * (sys_step[1:] + sys_step[:-1]) * up * dg))
+                    + float(np.sum(sto_drift * new * w)))
+                acc["injected"] += step * k.MEC2 * float(np.sum(g * Q * w))
+                if math.isfinite(self.t_esc):
+                    acc["escaped"] += step / self.t_esc * k.MEC2 * float(np.sum(g * new * w))
+                # Step control on the truncation error of the backward-Euler step.
+                dN = new - N
+                big = np.maximum(new, N)
+                weight = g * g * big
+                sig = weight >= 1e-4 * max(float(weight.max()), 1e-300)
+                sig &= (N > 0.0) & (new > 0.0)
+                err = 0.0
+                if dN_prev is not None and np.any(sig):
+                    pred = dN_prev * (step / h_prev)
+                    err = float(np.max(0.5 * np.abs(dN - pred)[sig] / big[sig]))
+                factor = 2.0 if err == 0.0 else min(2.0, max(0.5, math.sqrt(tol / err)))
+                proposed = step * factor
+                # A step cut short to land on a time does not shrink the next one.
+                h = min(h_max, max(h, proposed) if (short and err <= tol) else proposed)
+                dN_prev, h_prev = dN, step
+                N = np.maximum(new, 0.0)
+                t = target if landed else t + step
+                times.append(t)
+                states.append(N.copy())
+                for name in names:
+                    budget[name].append(acc[name])
+                budget["held"].append(k.MEC2 * float(np.sum(g * N * w)))
+        out = {name: np.asarray(values) for name, values in budget.items()}
+        return np.asarray(times) / tlc, np.asarray(states), out
