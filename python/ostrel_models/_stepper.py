@@ -1,21 +1,25 @@
 """The integrator behind ``evolve``: grid, rates, adaptive implicit steps and
 the energy bookkeeping of the time-dependent blob.
 
-Time step.  Each step is a backward-Euler step of ``ostrel.fp_findif_difu``,
-stable for any length, whose local error is about (h/2)|∂²N/∂t²| h.  After a
-step the change of N is compared with the change the previous step's rate
-predicts, e = |ΔN − (h/h_prev) ΔN_prev| / (2N), in the Lorentz factors whose
-γ²N is at least 1e-4 of its maximum (the electrons that carry the energy and
-the emission); the next step is h (tol/e)^½ with tol = accuracy²/2 (no more
-than twice, no less than half the last), which makes h = accuracy · τ where
-N changes as e^(−t/τ).  So the step follows the shortest time on which the
-relevant part of N changes: the cooling time at the cooling front after the
-injection stops, the rise and fall of the injection, the escape time.  It is
-also never longer than accuracy × (escape, acceleration and expansion times,
-the injection's time scale), and it lands exactly on the output times and on
-the corners of the injection profile.  Cooling faster than the step (the
-highest Lorentz factors) is handled by the implicit step: those electrons
-sit in their quasi-steady state, which is what they do physically.
+Time step.  The step is ``ostrel.fp_findif_difu``, backward Euler, stable
+for any length.  Each step is taken once whole and once as two halves with
+the same rates: their difference is the first-order error e of the step, and
+2 N_half − N_whole (Richardson extrapolation) is second-order accurate.  e is
+measured relative to N in the Lorentz factors whose γ²N is at least 1e-4 of
+its maximum (the electrons that carry the energy and the emission); the next
+step is h (tol/e)^½ with tol = accuracy²/2 (at most twice the last; a step
+with e > 4 tol is refused and taken again shorter).  Where N changes as
+e^(−t/τ) this makes h ≈ accuracy · τ: the step follows the shortest time on
+which the relevant part of N changes — the rise and fall of the injection,
+the cooling time at the cooling front after the injection stops, the escape
+and acceleration times.  It is also never longer than accuracy × (escape,
+acceleration and expansion times, the injection's time scale, a tenth of the
+run), and it lands exactly on the output times and the corners of the
+injection profile.  Electrons that cool faster than a step (the highest
+Lorentz factors) sit in their quasi-steady state, as they do physically.
+The rates (the self-Compton losses on the synchrotron field of N) are
+computed once per step, at its start; the three Fokker–Planck solves cost
+little beside them.
 
 Drift on a logarithmic grid.  The step takes the drift at a cell edge as the
 mean of its two nodes and, where drift dominates diffusion, carries the
@@ -63,6 +67,18 @@ def scheme_weights(g: Array) -> Array:
     return 0.5 * (dp + dm)
 
 
+def inside_fraction(g: Array, lo: float, hi: float) -> Array:
+    """Part of each node's cell [γ_i − w_i⁻, γ_i + w_i⁺] (halfway to the
+    neighbours) that lies in [lo, hi]: a distribution that ends at lo or hi
+    fills only that part of the node's cell, so its number and energy on the
+    grid are the integrals over [lo, hi] and not half a cell more."""
+    d = np.diff(g)
+    left = g - 0.5 * np.insert(d, 0, d[0])
+    right = g + 0.5 * np.append(d, d[-1])
+    inside = np.clip(np.minimum(right, hi) - np.maximum(left, lo), 0.0, None)
+    return inside / (right - left)
+
+
 def _loss_drift(rate: Array) -> Array:
     """Losses (≥ 0) given to the step so that the mean of neighbours is the
     upper node's rate for a power law (see the module docstring)."""
@@ -100,7 +116,9 @@ class Stepper:
         self.N0 = self._initial(blob)
         self._external = self._external_fields(blob) if "external" in cooling else []
         if injection is not None:
-            shape = np.asarray(injection.electrons.shape(self.g), dtype=float)
+            e = injection.electrons
+            shape = np.asarray(e.shape(self.g), dtype=float) * inside_fraction(
+                self.g, e.gamma_min, e.gamma_max)
             lum = injection.luminosity.to_value("erg/s")
             denom = k.MEC2 * np.sum(self.g * shape * self.w)
             self.q_shape = shape * (lum / denom if denom > 0.0 else 0.0)   # per s per γ
@@ -156,6 +174,7 @@ class Stepper:
             inside = (self.g >= g0[pos][0]) & (self.g <= g0[pos][-1])
             out[inside] = np.exp(np.interp(np.log(self.g[inside]), np.log(g0[pos]),
                                            np.log(n0[pos])))
+            out *= inside_fraction(self.g, g0[pos][0], g0[pos][-1])
         return out * self.volume(0.0)
 
     def _external_fields(self, blob: Blob, total: bool = False) -> list[tuple[Any, Any]]:
@@ -247,9 +266,30 @@ class Stepper:
                                          [t_end]])) * tlc
         tol = 0.5 * accuracy * accuracy
 
+        def advance(N0: Array, t0: float, step: float, gdot: Array,
+                    steps: dict[str, Array]) -> tuple[Array, dict[str, float]]:
+            """One backward-Euler step and the energy it moves [erg]."""
+            t_rc = t0 / tlc
+            f = float(np.dot(_GL_W, self.profile(t_rc + _GL_X * step / tlc)))
+            Q = f * self.q_shape
+            new = np.asarray(ostrel.fp_findif_difu(step, g, N0, gdot, d_step, Q,
+                                                   t_esc_step, tlc))
+            # Energy moved through each edge by each drift, upwind node's N.
+            net = 0.5 * (gdot[1:] + gdot[:-1]) + 0.5 * (d_step[1:] - d_step[:-1]) / dg
+            up = np.where(net > 0.0, new[1:], new[:-1])
+            inc = dict.fromkeys(names, 0.0)
+            for name, rate in steps.items():
+                inc[name] = step * k.MEC2 * float(np.sum(0.5 * (rate[1:] + rate[:-1]) * up * dg))
+            inc["accelerated"] = step * k.MEC2 * (
+                float(np.sum(0.5 * (sys_step[1:] + sys_step[:-1]) * up * dg))
+                + float(np.sum(sto_drift * new * w)))
+            inc["injected"] = step * k.MEC2 * float(np.sum(g * Q * w))
+            if math.isfinite(self.t_esc):
+                inc["escaped"] = step / self.t_esc * k.MEC2 * float(np.sum(g * new * w))
+            return new, inc
+
         t, N = 0.0, self.N0.copy()
         h = 0.01 * h_max
-        dN_prev, h_prev = None, None
         times, states = [0.0], [N.copy()]
         names = ("injected", "escaped", "synchrotron", "ssc", "external", "adiabatic",
                  "accelerated")
@@ -261,42 +301,27 @@ class Stepper:
                 rest = target - t
                 step = rest if rest <= 1.2 * h else (0.5 * rest if rest < 2.0 * h else h)
                 landed, short = step == rest, step < h
-                t_rc = t / tlc
-                loss = self.losses(t_rc, N)
-                f = float(np.dot(_GL_W, self.profile(t_rc + _GL_X * step / tlc)))
-                Q = f * self.q_shape
+                loss = self.losses(t / tlc, N)
                 steps = {name: _loss_drift(rate) for name, rate in loss.items()}
                 gdot = sum(steps.values(), np.zeros_like(g)) - sys_step - sto_drift
-                new = np.asarray(ostrel.fp_findif_difu(step, g, N, gdot, d_step, Q,
-                                                       t_esc_step, tlc))
-                # Energy moved through each edge by each drift, upwind node's N.
-                net = 0.5 * (gdot[1:] + gdot[:-1]) + 0.5 * (d_step[1:] - d_step[:-1]) / dg
-                up = np.where(net > 0.0, new[1:], new[:-1])
-                for name, rate in steps.items():
-                    acc[name] += step * k.MEC2 * float(np.sum(0.5 * (rate[1:] + rate[:-1])
-                                                              * up * dg))
-                acc["accelerated"] += step * k.MEC2 * (
-                    float(np.sum(0.5 * (sys_step[1:] + sys_step[:-1]) * up * dg))
-                    + float(np.sum(sto_drift * new * w)))
-                acc["injected"] += step * k.MEC2 * float(np.sum(g * Q * w))
-                if math.isfinite(self.t_esc):
-                    acc["escaped"] += step / self.t_esc * k.MEC2 * float(np.sum(g * new * w))
-                # Step control on the truncation error of the backward-Euler step.
-                dN = new - N
-                big = np.maximum(new, N)
+                # One step and two half steps with the same rates: their difference
+                # is the error of the first order, and 2 N_half − N_full removes it.
+                full, inc_f = advance(N, t, step, gdot, steps)
+                half, inc_1 = advance(N, t, 0.5 * step, gdot, steps)
+                half, inc_2 = advance(half, t + 0.5 * step, 0.5 * step, gdot, steps)
+                big = np.maximum(np.maximum(half, N), 0.0)
                 weight = g * g * big
-                sig = weight >= 1e-4 * max(float(weight.max()), 1e-300)
-                sig &= (N > 0.0) & (new > 0.0)
-                err = 0.0
-                if dN_prev is not None and np.any(sig):
-                    pred = dN_prev * (step / h_prev)
-                    err = float(np.max(0.5 * np.abs(dN - pred)[sig] / big[sig]))
-                factor = 2.0 if err == 0.0 else min(2.0, max(0.5, math.sqrt(tol / err)))
-                proposed = step * factor
+                sig = (weight >= 1e-4 * max(float(weight.max()), 1e-300)) & (big > 0.0)
+                err = float(np.max(np.abs(half - full)[sig] / big[sig])) if np.any(sig) else 0.0
+                factor = 2.0 if err == 0.0 else min(2.0, max(0.25, math.sqrt(tol / err)))
+                if err > 4.0 * tol and step > 1e-6 * h_max:
+                    h = step * factor                       # refused: again, shorter
+                    continue
                 # A step cut short to land on a time does not shrink the next one.
-                h = min(h_max, max(h, proposed) if (short and err <= tol) else proposed)
-                dN_prev, h_prev = dN, step
-                N = np.maximum(new, 0.0)
+                h = min(h_max, max(h, step * factor) if (short and err <= tol) else step * factor)
+                N = np.maximum(2.0 * half - full, 0.0)
+                for name in names:
+                    acc[name] += 2.0 * (inc_1[name] + inc_2[name]) - inc_f[name]
                 t = target if landed else t + step
                 times.append(t)
                 states.append(N.copy())

@@ -133,7 +133,8 @@ def evolve(blob: Blob, injection: Injection | None, duration: Any, escape_time: 
     t_end = float(_time("duration", duration, tlc))
     if not t_end > 0.0:
         raise ValueError(f"duration must be positive, got {t_end} R/c")
-    t_esc = float(_time("escape_time", escape_time, tlc))
+    no_escape = not isinstance(escape_time, u.Quantity) and escape_time in (None, math.inf)
+    t_esc = math.inf if no_escape else float(_time("escape_time", escape_time, tlc))
     if not t_esc > 0.0:
         raise ValueError(f"escape_time must be positive, got {t_esc} R/c")
     out_times = _output_times(times, t_end, tlc)
