@@ -39,6 +39,7 @@ from typing import Any
 
 import numpy as np
 import numpy.typing as npt
+from astropy import units as u
 
 import ostrel
 
@@ -191,7 +192,9 @@ class Stepper:
                 item = (gam * nu, boost / gam * u_nu)
                 out.append((None, float(np.trapezoid(u_nu, nu)) * boost) if total else item)
             elif isinstance(field, LineField):
-                out.append((gam * field.frequency, boost * field.energy_density))
+                nu0 = u.Quantity(field.frequency, u.Hz).value
+                u0 = u.Quantity(field.energy_density, u.erg / u.cm**3).value
+                out.append((gam * float(nu0), boost * float(u0)))
             else:
                 warnings.warn(f"external field {field!r}: no blob-frame losses for this kind; "
                               "left out of the cooling", RuntimeWarning, stacklevel=4)

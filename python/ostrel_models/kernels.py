@@ -25,6 +25,8 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _kernels
+from .validation import scalar as _scalar
+from .validation import vector as _vector
 
 __all__ = [
     "compton_cooling",
@@ -38,27 +40,6 @@ __all__ = [
 
 ArrayLike = Union[npt.ArrayLike, Sequence[float]]
 FloatArray = npt.NDArray[np.float64]
-
-
-def _vector(name: str, value: ArrayLike) -> FloatArray:
-    """``value`` as a contiguous 1-D float64 array, or an error naming it."""
-    try:
-        array = np.ascontiguousarray(value, dtype=np.float64)
-    except (TypeError, ValueError) as err:
-        raise type(err)(f"{name}: {err}") from None
-    if array.ndim != 1:
-        raise ValueError(f"{name}: must be one-dimensional, got an array of {array.ndim} dimensions")
-    return array
-
-
-def _scalar(name: str, value: float) -> float:
-    """``value`` as a float, or an error naming it."""
-    if np.ndim(value) != 0:
-        raise ValueError(f"{name}: must be a scalar, got an array of shape {np.shape(value)}")
-    try:
-        return float(value)
-    except (TypeError, ValueError) as err:
-        raise type(err)(f"{name}: {err}") from None
 
 
 def synchrotron(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, B: float) -> tuple[FloatArray, FloatArray]:
