@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "models/kernels.hpp"
+#include "accurate/kernels.hpp"
 #include "pool.hpp"
 
 namespace {

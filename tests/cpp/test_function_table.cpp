@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "python/functions.hpp"
+#include "bindings/ostrel/functions.hpp"
 
 namespace {
 

@@ -18,7 +18,7 @@ import ostrel
 SIGNATURES = {name: tuple(inspect.signature(getattr(ostrel, name)).parameters)
               for name in ostrel.__all__}
 
-STUB_PATH = pathlib.Path(__file__).resolve().parents[2] / "src" / "python" / "ostrel.pyi"
+STUB_PATH = pathlib.Path(__file__).resolve().parents[2] / "src" / "bindings" / "ostrel" / "ostrel.pyi"
 
 # How the stubs annotate each kind of parameter.
 _STUB_KINDS = {"_Float": "float", "_Vector": "vector", "bool": "flag",

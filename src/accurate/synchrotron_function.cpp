@@ -1,6 +1,6 @@
 // The pitch-angle-averaged synchrotron function R(x) and its table (see
 // synchrotron_function.hpp).
-#include "models/synchrotron_function.hpp"
+#include "accurate/synchrotron_function.hpp"
 
 #include <cmath>
 #include <cstddef>

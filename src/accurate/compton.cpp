@@ -36,10 +36,10 @@
 #include <limits>
 #include <vector>
 
-#include "models/checks.hpp"
-#include "models/compton_common.hpp"
-#include "models/kernels.hpp"
-#include "models/klein_nishina.hpp"
+#include "accurate/checks.hpp"
+#include "accurate/compton_common.hpp"
+#include "accurate/kernels.hpp"
+#include "accurate/klein_nishina.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "constants.hpp"
-#include "models/kernels.hpp"
-#include "models/synchrotron_function.hpp"
+#include "accurate/kernels.hpp"
+#include "accurate/synchrotron_function.hpp"
 
 namespace m = ostrel::models;
 namespace sf = ostrel::models::synchrotron_function;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "models/checks.hpp"
+#include "accurate/checks.hpp"
 
 namespace checks = ostrel::models::checks;
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "constants.hpp"
-#include "models/kernels.hpp"
+#include "accurate/kernels.hpp"
 
 namespace m = ostrel::models;
 namespace k = ostrel::constants;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "constants.hpp"
-#include "models/kernels.hpp"
-#include "models/klein_nishina.hpp"
+#include "accurate/kernels.hpp"
+#include "accurate/klein_nishina.hpp"
 
 namespace m = ostrel::models;
 namespace c = ostrel::constants;

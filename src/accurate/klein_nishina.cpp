@@ -1,6 +1,6 @@
 // The Klein-Nishina loss factor F_KN: its defining integral and the table it
 // is evaluated from.
-#include "models/klein_nishina.hpp"
+#include "accurate/klein_nishina.hpp"
 
 #include <array>
 #include <cmath>

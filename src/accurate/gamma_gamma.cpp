@@ -30,9 +30,9 @@
 #include <vector>
 
 #include "constants.hpp"
-#include "models/checks.hpp"
-#include "models/gauss_legendre.hpp"
-#include "models/kernels.hpp"
+#include "accurate/checks.hpp"
+#include "accurate/gauss_legendre.hpp"
+#include "accurate/kernels.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {

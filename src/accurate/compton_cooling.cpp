@@ -12,10 +12,10 @@
 #include <cstddef>
 #include <vector>
 
-#include "models/checks.hpp"
-#include "models/compton_common.hpp"
-#include "models/kernels.hpp"
-#include "models/klein_nishina.hpp"
+#include "accurate/checks.hpp"
+#include "accurate/compton_common.hpp"
+#include "accurate/kernels.hpp"
+#include "accurate/klein_nishina.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {

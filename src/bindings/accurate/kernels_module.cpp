@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "models/kernels.hpp"
+#include "accurate/kernels.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;

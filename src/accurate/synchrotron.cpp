@@ -40,10 +40,10 @@
 #include <vector>
 
 #include "constants.hpp"
-#include "models/checks.hpp"
-#include "models/gauss_legendre.hpp"
-#include "models/kernels.hpp"
-#include "models/synchrotron_function.hpp"
+#include "accurate/checks.hpp"
+#include "accurate/gauss_legendre.hpp"
+#include "accurate/kernels.hpp"
+#include "accurate/synchrotron_function.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {

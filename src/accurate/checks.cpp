@@ -1,5 +1,5 @@
 // Input checks of the accurate kernels (see checks.hpp).
-#include "models/checks.hpp"
+#include "accurate/checks.hpp"
 
 #include <string>
 
