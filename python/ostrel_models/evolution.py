@@ -322,14 +322,19 @@ def _frequency(x: Any) -> float:
 
 def _sample_times(steps: Array, snaps: Array, reach: float, spacing: float) -> Array:
     """Times at which the emission is computed for the light-travel average:
-    the snapshots and, inside the windows [t_i − reach, t_i], the steps taken,
-    thinned to at most one per ``spacing``, and t = 0."""
-    keep = [0.0]
+    t = 0, the snapshots and, inside the windows [t_i − reach, t_i], the steps
+    taken (at most one per ``spacing``), with gaps wider than ``spacing``
+    filled evenly (the electrons there interpolated between steps)."""
     lo = snaps - reach
-    last = -math.inf
+    keep = [0.0]
     for t in steps:
-        inside = np.any((t >= lo) & (t <= snaps))
-        if inside and t - last >= spacing:
+        if np.any((t >= lo) & (t <= snaps)) and t - keep[-1] >= spacing:
             keep.append(float(t))
-            last = t
-    return np.unique(np.concatenate([keep, snaps]))
+    base = np.unique(np.concatenate([keep, snaps]))
+    fill = []
+    for a, b in zip(base[:-1], base[1:]):
+        inside = np.any((b >= lo) & (a <= snaps))
+        if inside and b - a > 1.5 * spacing:
+            m = int(math.ceil((b - a) / spacing))
+            fill.extend(np.linspace(a, b, m + 1)[1:-1])
+    return np.unique(np.concatenate([base, fill]))

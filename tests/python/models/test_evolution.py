@@ -181,4 +181,4 @@ def test_snapshots_seds_and_output_times():
     x = x + 1.0                                                # depth in R, on [0, 2]
     wx = wx * x * (2 - x)
     direct = sum(wi * ev.blob_at(4 - xi).sed(nu).value for xi, wi in zip(x, wx)) / wx.sum()
-    assert smooth[-1].value == pytest.approx(direct, rel=0.03)
+    assert smooth[-1].value == pytest.approx(direct, rel=0.01)
