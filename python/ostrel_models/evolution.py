@@ -238,37 +238,25 @@ class Evolution:
         return np.array([self._blob_at_seconds(float(t)).sed(nu, **kwargs).value
                          for t in t_blob])
 
-    def sed(self, nu: Any, smoothing: bool = True, slices: int = 24,
-            **kwargs: Any) -> u.Quantity:
+    def sed(self, nu: Any, smoothing: bool = True, **kwargs: Any) -> u.Quantity:
         """Observed ν F_ν [erg cm⁻² s⁻¹], shape (n_times, n_nu), at the
         observer times of the snapshots.
 
         nu : observed frequencies, as for ``Blob.sed``.
-        smoothing : average over the light-travel delays across the sphere
-            (``slices`` slices; the emission is sampled at the steps taken,
-            at least every R/(8c), and linear in time between samples).
+        smoothing : average over the light-travel delays across the sphere.
+            The emission is computed at the steps taken (at least every
+            R/(10c)) and taken linear in time between them; the average of
+            that over the slices, weight x(2R − x), is exact.
         kwargs : passed to ``Blob.sed`` (component, kernels, ssa, gamma_gamma).
         """
         if not smoothing:
             return self._seds_at(self._t, nu, **kwargs) * (u.erg / u.cm**2 / u.s)
-        # Slices at midpoints of equal depth intervals, weight x(2R − x).
-        x = (np.arange(slices) + 0.5) / slices * 2.0             # depth in R
-        w = x * (2.0 - x)
-        w /= w.sum()
-        radii = np.array([self._stepper.radius(t / self._tlc) for t in self._t])
-        delays = radii[:, None] / k.C * x[None, :]               # blob-frame s
-        emit = np.maximum(self._t[:, None] - delays, 0.0)
-        sample = _sample_times(self._states_t, self._t, float(np.max(delays[:, -1])),
-                               float(radii.min()) / (8.0 * k.C))
+        reach = np.array([2.0 * self._stepper.radius(t / self._tlc) / k.C for t in self._t])
+        sample = _sample_times(self._states_t, self._t, float(reach.max()),
+                               self._tlc / 10.0)
+        weights = _window_weights(sample, self._t, reach)
         s = self._seds_at(sample, nu, **kwargs)                  # (n_sample, n_nu)
-        out = np.empty((self._t.size, s.shape[1]))
-        for i in range(self._t.size):
-            j = np.clip(np.searchsorted(sample, emit[i]), 1, sample.size - 1)
-            t0, t1 = sample[j - 1], sample[j]
-            f = np.clip((emit[i] - t0) / np.where(t1 > t0, t1 - t0, 1.0), 0.0, 1.0)
-            vals = (1.0 - f)[:, None] * s[j - 1] + f[:, None] * s[j]
-            out[i] = w @ vals
-        return out * (u.erg / u.cm**2 / u.s)
+        return weights @ s * (u.erg / u.cm**2 / u.s)
 
     def light_curve(self, band: Any, smoothing: bool = True, points: int = 24,
                     **kwargs: Any) -> tuple[u.Quantity, u.Quantity]:
@@ -320,15 +308,48 @@ def _frequency(x: Any) -> float:
     return float(x)
 
 
+def _window_weights(sample: Array, snaps: Array, reach: Array) -> Array:
+    """Matrix W with (W S)_i the light-travel average at snapshot i of the
+    emission S, linear in time between the sample times and S(0) before 0.
+
+    The slice at depth x is seen at s = t − x/c; with T = 2R/c the weight is
+    (t − s)(T − t + s), normalised by T³/6.  On each sample interval the
+    integrand is a cubic in s, which two Gauss–Legendre points integrate
+    exactly.
+    """
+    gx = np.array([-1.0, 1.0]) / math.sqrt(3.0)
+    W = np.zeros((snaps.size, sample.size))
+    for i, (t, T) in enumerate(zip(snaps, reach)):
+        lo = t - T
+        if lo < 0.0:                       # the part of the sphere seen before t = 0
+            a, b = t, T                    # as depths x/c
+            x = 0.5 * (a + b) + 0.5 * (b - a) * gx
+            W[i, 0] += 0.5 * (b - a) * float(np.sum(x * (T - x)))
+        for j in range(sample.size - 1):
+            a, b = max(sample[j], lo), min(sample[j + 1], t)
+            if a >= b:
+                continue
+            s = 0.5 * (a + b) + 0.5 * (b - a) * gx
+            w = 0.5 * (b - a) * (t - s) * (T - t + s)
+            f = (s - sample[j]) / (sample[j + 1] - sample[j])
+            W[i, j] += float(np.sum(w * (1.0 - f)))
+            W[i, j + 1] += float(np.sum(w * f))
+        W[i] /= T**3 / 6.0
+    return W
+
+
 def _sample_times(steps: Array, snaps: Array, reach: float, spacing: float) -> Array:
     """Times at which the emission is computed for the light-travel average:
     t = 0, the snapshots and, inside the windows [t_i − reach, t_i], the steps
-    taken (at most one per ``spacing``), with gaps wider than ``spacing``
+    taken (at most one per ``spacing``, or per quarter of t while t is
+    shorter than 4 spacings), with gaps wider than ``spacing``
     filled evenly (the electrons there interpolated between steps)."""
     lo = snaps - reach
     keep = [0.0]
     for t in steps:
-        if np.any((t >= lo) & (t <= snaps)) and t - keep[-1] >= spacing:
+        # Early on, where the blob fills from its initial state and its
+        # emission can change in any way, the steps are kept closer.
+        if np.any((t >= lo) & (t <= snaps)) and t - keep[-1] >= min(spacing, 0.25 * t):
             keep.append(float(t))
     base = np.unique(np.concatenate([keep, snaps]))
     fill = []

@@ -130,7 +130,7 @@ def test_stochastic_acceleration_with_escape_follows_park_1995():
         if ratio is None:
             ratio = np.trapezoid(n, grid) / np.trapezoid(ref, grid)
         bulk = ref > 1e-2 * ref.max()
-        assert n[bulk] == pytest.approx(ratio * ref[bulk], rel=0.05)
+        assert n[bulk] == pytest.approx(ratio * ref[bulk], rel=0.05, abs=0)
 
 
 def test_after_the_injection_stops_uncooled_emission_decays_with_the_observed_escape_time():
@@ -175,10 +175,13 @@ def test_snapshots_seds_and_output_times():
     assert np.array_equal(ev.blob_at(1.7).sed(nu).value, seds[1].value)
     assert ev.observer_times.value == pytest.approx(ev.times.value * 1.1 / 10)
     smooth = ev.sed(nu)
-    # Light-travel average at the last snapshot by direct quadrature over the
-    # depth x of the slices, weight x(2R − x), each seen at t − x/c.
-    x, wx = np.polynomial.legendre.leggauss(12)
-    x = x + 1.0                                                # depth in R, on [0, 2]
-    wx = wx * x * (2 - x)
-    direct = sum(wi * ev.blob_at(4 - xi).sed(nu).value for xi, wi in zip(x, wx)) / wx.sum()
-    assert smooth[-1].value == pytest.approx(direct, rel=0.01)
+    # Light-travel average at the snapshots by direct quadrature over the
+    # depth x of the slices, weight x(2R − x), each seen at t − x/c; before
+    # t = 0 the blob was empty, so only x < t counts.
+    for i, t in enumerate([0.3, 1.7, 4.0]):
+        x, wx = np.polynomial.legendre.leggauss(16)
+        top = min(t, 2.0)
+        x = 0.5 * top * (x + 1.0)
+        wx = 0.5 * top * wx * x * (2 - x)
+        direct = sum(wi * ev.blob_at(t - xi).sed(nu).value for xi, wi in zip(x, wx)) / (4 / 3)
+        assert smooth[i].value == pytest.approx(direct, rel=0.03, abs=0)
