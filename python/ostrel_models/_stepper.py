@@ -83,15 +83,14 @@ def inside_fraction(g: Array, lo: float, hi: float) -> Array:
 
 
 def _edge_factors(g: Array, N: Array, downward: Array) -> Array:
-    """Node factors that turn the step's upwind flux B_e N_up into B_e N(γ_e).
+    """Edge factors that turn the step's upwind flux B_e N_up into B_e N(γ_e).
 
     The step carries across the edge γ_e = (γ_i + γ_{i+1})/2 the electrons of
     the upwind node, N_up: first order.  N(γ_e) is taken as the power law from
     N_up with the logarithmic slope of the edge's two nodes or of the upwind
     node's other side, whichever is smaller, and none where they differ in
-    sign (the minmod limiter: no new extremum, exact on a power law).  The
-    ratio N(γ_e)/N_up (within [1/2, 2]) is given to each node as the geometric
-    mean of its two edges'.
+    sign (the minmod limiter: no new extremum, exact on a power law); the
+    ratio N(γ_e)/N_up is kept within [1/2, 2].
     """
     lg = np.log(g)
     with np.errstate(divide="ignore", invalid="ignore"):
@@ -106,11 +105,19 @@ def _edge_factors(g: Array, N: Array, downward: Array) -> Array:
                    np.where(np.abs(s) < np.abs(other), s, other), 0.0)
     ge = np.log(0.5 * (g[:-1] + g[1:]))
     up = np.where(downward, lg[1:], lg[:-1])
-    c = np.clip(np.exp(lim * (ge - up)), 0.5, 2.0)
-    node = np.empty_like(g)
-    node[1:-1] = np.sqrt(c[:-1] * c[1:])
-    node[0], node[-1] = c[0], c[-1]
-    return node
+    return np.clip(np.exp(lim * (ge - up)), 0.5, 2.0)
+
+
+def _nodes_for_edges(edge: Array) -> Array:
+    """Node values whose neighbour means are ``edge``: the step uses a drift
+    only through the mean of the two nodes of each edge, so any edge drift
+    can be given to it (g_0 = T_0, g_{i+1} = 2 T_i − g_i; the nodes alternate
+    about the edges, which the step never sees)."""
+    out = np.empty(edge.size + 1)
+    out[0] = edge[0]
+    for i, value in enumerate(edge):
+        out[i + 1] = 2.0 * value - out[i]
+    return out
 
 
 class Stepper:
@@ -174,8 +181,16 @@ class Stepper:
             b *= 2.0
         t = t_end * self.tlc
         reach = lo / (1.0 + b * lo * t) * math.exp(-self.beta * t_end)
-        bottom = max(1.0, 0.5 * reach)
-        if self.t_acc is not None or self.t_sys is not None:
+        # Two grid spacings beyond the distributions, so that none ends on the
+        # last node (whose cell would reach out of the grid), and room for what
+        # acceleration does: e^(t/t_sys) of systematic, a decade either way of
+        # stochastic acceleration.
+        margin = 10.0 ** (2.0 / per_decade)
+        bottom = max(1.0, min(0.5 * reach, lo / margin))
+        hi *= margin
+        if self.t_sys is not None:
+            hi *= min(1e4, 3.0 * math.exp(t_end * self.tlc / self.t_sys))
+        if self.t_acc is not None:
             bottom, hi = max(1.0, bottom / 10.0), hi * 10.0
         n = max(8, int(math.ceil(math.log10(hi / bottom) * per_decade)) + 1)
         g = np.geomspace(bottom, hi, n)
@@ -286,8 +301,8 @@ class Stepper:
                                          [t_end]])) * tlc
         tol = 0.5 * accuracy * accuracy
 
-        def advance(N0: Array, t0: float, step: float, gdot: Array,
-                    steps: dict[str, Array]) -> tuple[Array, dict[str, float]]:
+        def advance(N0: Array, t0: float, step: float, gdot: Array, edges: dict[str, Array],
+                    sys_edge: Array) -> tuple[Array, dict[str, float]]:
             """One backward-Euler step and the energy it moves [erg]."""
             t_rc = t0 / tlc
             f = float(np.dot(_GL_W, self.profile(t_rc + _GL_X * step / tlc)))
@@ -298,10 +313,10 @@ class Stepper:
             net = 0.5 * (gdot[1:] + gdot[:-1]) + 0.5 * (d_step[1:] - d_step[:-1]) / dg
             up = np.where(net > 0.0, new[1:], new[:-1])
             inc = dict.fromkeys(names, 0.0)
-            for name, rate in steps.items():
-                inc[name] = step * k.MEC2 * float(np.sum(0.5 * (rate[1:] + rate[:-1]) * up * dg))
+            for name, rate in edges.items():
+                inc[name] = step * k.MEC2 * float(np.sum(rate * up * dg))
             inc["accelerated"] = step * k.MEC2 * (
-                float(np.sum(0.5 * (sys_step[1:] + sys_step[:-1]) * up * dg))
+                float(np.sum(sys_edge * up * dg))
                 + float(np.sum(sto_drift * new * w)))
             inc["injected"] = step * k.MEC2 * float(np.sum(g * Q * w))
             if math.isfinite(self.t_esc):
@@ -324,15 +339,17 @@ class Stepper:
                 loss = self.losses(t / tlc, N)
                 drift = sum(loss.values(), np.zeros_like(g)) - sys_gain - sto_drift
                 down = 0.5 * (drift[1:] + drift[:-1]) + 0.5 * np.diff(d_step) / dg > 0.0
-                factor_n = _edge_factors(g, N, down)
-                steps = {name: rate * factor_n for name, rate in loss.items()}
-                sys_step = sys_gain * factor_n
-                gdot = sum(steps.values(), np.zeros_like(g)) - sys_step - sto_drift
+                c = _edge_factors(g, N, down)
+                edges = {name: 0.5 * (rate[1:] + rate[:-1]) * c for name, rate in loss.items()}
+                sys_edge = 0.5 * (sys_gain[1:] + sys_gain[:-1]) * c
+                sto_edge = 0.5 * (sto_drift[1:] + sto_drift[:-1])
+                gdot = _nodes_for_edges(sum(edges.values(), np.zeros_like(dg))
+                                        - sys_edge - sto_edge)
                 # One step and two half steps with the same rates: their difference
                 # is the error of the first order, and 2 N_half − N_full removes it.
-                full, inc_f = advance(N, t, step, gdot, steps)
-                half, inc_1 = advance(N, t, 0.5 * step, gdot, steps)
-                half, inc_2 = advance(half, t + 0.5 * step, 0.5 * step, gdot, steps)
+                full, inc_f = advance(N, t, step, gdot, edges, sys_edge)
+                half, inc_1 = advance(N, t, 0.5 * step, gdot, edges, sys_edge)
+                half, inc_2 = advance(half, t + 0.5 * step, 0.5 * step, gdot, edges, sys_edge)
                 big = np.maximum(np.maximum(half, N), 0.0)
                 weight = g * g * big
                 sig = (weight >= 1e-4 * max(float(weight.max()), 1e-300)) & (big > 0.0)
