@@ -23,17 +23,18 @@ import argparse
 import sys
 import time
 from pathlib import Path
+from typing import Any
 
-import astropy.units as u
+import astropy.units as u  # type: ignore[import-untyped]
 import numpy as np
 
-from ostrel_models import Blob, BrokenPowerLaw, Injection, evolve
+from ostrel_models import Blob, BrokenPowerLaw, Evolution, Injection, evolve
 
 BANDS = {"optical (1.8-3.1 eV)": (1.8, 3.1) * u.eV, "2-10 keV": (2, 10) * u.keV,
          "0.1-100 GeV": (0.1, 100) * u.GeV, "> 200 GeV": (200 * u.GeV, None)}
 
 
-def run() -> tuple[object, dict[str, object], float]:
+def run() -> tuple[Evolution, dict[str, Any], float]:
     electrons = BrokenPowerLaw(p1=2.47, p2=4.73, gamma_b=3.6e5, gamma_min=1.4e3, gamma_max=1e8)
     blob = Blob(radius=5e16 * u.cm, B=0.032 * u.G, doppler=22.5, z=0.03,
                 electrons=electrons, density=0)
@@ -46,7 +47,7 @@ def run() -> tuple[object, dict[str, object], float]:
     return ev, curves, time.perf_counter() - start
 
 
-def plot(ev, curves, path: Path) -> None:
+def plot(ev: Evolution, curves: dict[str, Any], path: Path) -> None:
     import matplotlib
 
     matplotlib.use("Agg")

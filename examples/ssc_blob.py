@@ -27,7 +27,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass, fields
 from pathlib import Path
 
-import astropy.units as u
+import astropy.units as u  # type: ignore[import-untyped]
 import numpy as np
 import numpy.typing as npt
 
@@ -148,7 +148,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     elapsed = time.perf_counter() - start
     figure = out / "ssc_blob.png"
     plot(result, params, figure)
-    np.savez(out / "ssc_blob.npz", **result)
+    np.savez(out / "ssc_blob.npz", **result)  # type: ignore[arg-type]
     k = int(np.argmax(result["nuLnu_syn"][-1])), int(np.argmax(result["nuLnu_ssc"][-1]))
     nu = result["nu"]
     print(f"t = {result['times'][-1]:g} R/c: synchrotron peak {nu[k[0]]:.3g} Hz, "

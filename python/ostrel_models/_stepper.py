@@ -82,7 +82,7 @@ def inside_fraction(g: Array, lo: float, hi: float) -> Array:
     return inside / (right - left)
 
 
-def _edge_factors(g: Array, N: Array, downward: Array) -> Array:
+def _edge_factors(g: Array, N: Array, downward: npt.NDArray[np.bool_]) -> Array:
     """Edge factors that turn the step's upwind flux B_e N_up into B_e N(γ_e).
 
     The step carries across the edge γ_e = (γ_i + γ_{i+1})/2 the electrons of

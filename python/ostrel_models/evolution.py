@@ -352,7 +352,7 @@ def _sample_times(steps: Array, snaps: Array, reach: float, spacing: float) -> A
         if np.any((t >= lo) & (t <= snaps)) and t - keep[-1] >= min(spacing, 0.25 * t):
             keep.append(float(t))
     base = np.unique(np.concatenate([keep, snaps]))
-    fill = []
+    fill: list[float] = []
     for a, b in zip(base[:-1], base[1:]):
         inside = np.any((b >= lo) & (a <= snaps))
         if inside and b - a > 1.5 * spacing:
