@@ -42,8 +42,8 @@ def run() -> tuple[Evolution, dict[str, Any], float]:
     start = time.perf_counter()
     ev = evolve(blob, inj, duration=16, escape_time=3, times=np.linspace(0.25, 16, 64),
                 cooling=("synchrotron", "ssc"))
-    curves = {name: ev.light_curve(band, points=16)[1] for name, band in BANDS.items()}
-    curves["soft"] = ev.light_curve((0.5, 2) * u.keV, points=12)[1]
+    bands = {**BANDS, "soft": (0.5, 2) * u.keV}
+    curves = dict(zip(bands, ev.light_curves(bands.values(), points=16)))
     return ev, curves, time.perf_counter() - start
 
 

@@ -262,27 +262,36 @@ class Evolution:
                     **kwargs: Any) -> tuple[u.Quantity, u.Quantity]:
         """Band-integrated flux ∫ F_ν dν [erg cm⁻² s⁻¹] against observer time.
 
-        band : (lo, hi) as a Quantity in Hz, eV, keV, ... (or plain Hz); hi may
-            be inf or None, for the band above lo (up to the kinematic limit
+        band : (lo, hi) as a Quantity in Hz, eV, keV, Å, ... (or plain Hz); hi
+            may be inf or None, for the band above lo (up to the kinematic limit
             δ_D γ_max m_e c²/(1 + z) of the grid).
+        points : frequencies across the band (log-spaced; trapezoid in ln ν).
         Returns (observer_times, flux).
         """
-        lo, hi = band[0], band[1]
-        unit = getattr(band, "unit", None)
-        lo_hz = _frequency(lo if unit is None else lo * unit if not hasattr(lo, "unit") else lo)
+        return self.observer_times, self.light_curves([band], smoothing, points, **kwargs)[0]
+
+    def light_curves(self, bands: Iterable[Any], smoothing: bool = True, points: int = 24,
+                     **kwargs: Any) -> list[u.Quantity]:
+        """The fluxes of several bands (as ``light_curve``), from one
+        computation of the SEDs; a list of arrays over the observer times."""
         top = self._blob.doppler * self.gamma[-1] * k.MEC2 / k.H / (1.0 + self._blob.z)
-        if hi is None or (not hasattr(hi, "unit") and unit is None and math.isinf(hi)):
-            hi_hz = top
-        else:
-            hi_hz = _frequency(hi if unit is None or hasattr(hi, "unit") else hi * unit)
-            hi_hz = min(hi_hz, top) if math.isinf(hi_hz) else hi_hz
-        if not 0.0 < lo_hz < hi_hz:
-            raise ValueError(f"band: need 0 < lo < hi, got {lo_hz:.4g} and {hi_hz:.4g} Hz")
-        nu = np.geomspace(lo_hz, hi_hz, max(points, 2))
-        nufnu = self.sed(nu, smoothing=smoothing, **kwargs).value
-        ln = np.log(nu)
-        flux = np.sum(0.5 * (nufnu[:, 1:] + nufnu[:, :-1]) * np.diff(ln), axis=1)
-        return self.observer_times, flux * (u.erg / u.cm**2 / u.s)
+        grids = []
+        for band in bands:
+            lo, hi = band[0], band[1]
+            lo_hz = _frequency(lo)
+            hi_hz = top if hi is None else _frequency(hi)
+            lo_hz, hi_hz = sorted((lo_hz, min(hi_hz, top) if math.isinf(hi_hz) else hi_hz))
+            if not 0.0 < lo_hz < hi_hz:
+                raise ValueError(f"band: need 0 < lo < hi, got {lo_hz:.4g} and {hi_hz:.4g} Hz")
+            grids.append(np.geomspace(lo_hz, hi_hz, max(points, 2)))
+        nufnu = self.sed(np.concatenate(grids), smoothing=smoothing, **kwargs).value
+        out, start = [], 0
+        for nu in grids:
+            part = nufnu[:, start:start + nu.size]
+            start += nu.size
+            flux = np.sum(0.5 * (part[:, 1:] + part[:, :-1]) * np.diff(np.log(nu)), axis=1)
+            out.append(flux * (u.erg / u.cm**2 / u.s))
+        return out
 
     def energy_budget(self) -> QTable:
         """Blob-frame energy of the electrons [erg] at the snapshots: held, and
