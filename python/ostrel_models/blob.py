@@ -63,20 +63,41 @@ _SPECS: dict[str, dict[str, Any]] = {
     "z": dict(min=0.0, max=10.0, valid=(0.0, 1e3), frozen=True, description="redshift"),
     "distance": dict(unit=u.cm, min=1e24, max=1e30, scale="log", valid=(1.0, 1e33),
                      frozen=True, description="luminosity distance"),
-    "energy": dict(unit=u.erg, min=1e38, max=1e56, scale="log", valid=(0.0, 1e80),
-                   open_low=True, description="total electron energy, blob frame"),
+    "energy": dict(unit=u.erg, min=1e38, max=1e56, scale="log", valid=(1e-10, 1e80),
+                   description="total electron energy, blob frame"),
     # density = 0 is an empty blob (the start of a flare): no electrons, no emission.
     "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(0.0, 1e40),
                     description="electron number density, blob frame"),
 }
 
 
-def _plain_property(name: str, doc: str) -> property:
+def _plain_property(name: str, doc: str, follows: str | None = None) -> property:
+    """A property reading and writing the parameter ``name``; with ``follows``
+    (a method name), assigning None makes the value follow that method."""
     def fget(self: Blob) -> Any:
         return self._p[name].value
 
     def fset(self: Blob, value: Any) -> None:
+        if value is None and follows is not None:
+            self._p[name].follow(getattr(self, follows))
+        else:
+            self._p[name].value = value
+    return property(fget, fset, doc=doc)
+
+
+def _norm_property(name: str, moment: float, unit: u.UnitBase, doc: str) -> property:
+    """``energy`` or ``density``: the parameter when it normalises the
+    electrons, else computed from them; assigning makes it the normalisation."""
+    def fget(self: Blob) -> Any:
+        if self._norm == name:
+            return self._p[name].value
+        s = self.state()
+        weight = k.MEC2 * s.volume if moment == 1.0 else 1.0
+        return weight * powerlaw_moment(s.g, s.n, moment) * unit
+
+    def fset(self: Blob, value: Any) -> None:
         self._p[name].value = value
+        self._norm = name
     return property(fget, fset, doc=doc)
 
 
@@ -161,18 +182,14 @@ class Blob:
     B = _plain_property("B", "Magnetic field [G], blob frame.")
     doppler = _plain_property("doppler", "Doppler factor δ_D.")
     z = _plain_property("z", "Redshift.")
-
-    @property
-    def Gamma(self) -> float:
-        """Bulk Lorentz factor (follows ``doppler`` until set; None restores that)."""
-        return self._p["Gamma"].value
-
-    @Gamma.setter
-    def Gamma(self, value: Any) -> None:
-        if value is None:
-            self._p["Gamma"].follow(self._gamma_from_doppler)
-        else:
-            self._p["Gamma"].value = value
+    Gamma = _plain_property("Gamma", "Bulk Lorentz factor (follows doppler until set; "
+                            "None restores that).", follows="_gamma_from_doppler")
+    distance = _plain_property("distance", "Luminosity distance (from z by Planck18 until "
+                               "set; None restores that).", follows="_distance_from_z")
+    energy = _norm_property("energy", 1.0, u.erg, "Total electron energy in the blob frame, "
+                            "m_e c² V ∫ γ n' dγ.")
+    density = _norm_property("density", 0.0, u.cm**-3, "Total electron number density in "
+                             "the blob frame, ∫ n' dγ.")
 
     def _gamma_from_doppler(self) -> float:
         return self._p["doppler"].raw
@@ -180,46 +197,8 @@ class Blob:
     def _gamma_matters(self) -> bool:
         return not all(getattr(f, "isotropic", False) for f in self._external)
 
-    @property
-    def distance(self) -> u.Quantity:
-        """Luminosity distance (from z by Planck18 until set; None restores that)."""
-        return self._p["distance"].value
-
-    @distance.setter
-    def distance(self, value: Any) -> None:
-        if value is None:
-            self._p["distance"].follow(self._distance_from_z)
-        else:
-            self._p["distance"].value = value
-
     def _distance_from_z(self) -> float:
         return self._distance_at(self._p["z"].raw)
-
-    @property
-    def energy(self) -> u.Quantity:
-        """Total electron energy in the blob frame, m_e c² V ∫ γ n' dγ."""
-        if self._norm == "energy":
-            return self._p["energy"].value
-        s = self.state()
-        return k.MEC2 * s.volume * powerlaw_moment(s.g, s.n, 1.0) * u.erg
-
-    @energy.setter
-    def energy(self, value: Any) -> None:
-        self._p["energy"].value = value
-        self._norm = "energy"
-
-    @property
-    def density(self) -> u.Quantity:
-        """Total electron number density in the blob frame, ∫ n' dγ."""
-        if self._norm == "density":
-            return self._p["density"].value
-        s = self.state()
-        return powerlaw_moment(s.g, s.n, 0.0) * u.cm**-3
-
-    @density.setter
-    def density(self, value: Any) -> None:
-        self._p["density"].value = value
-        self._norm = "density"
 
     @property
     def electrons(self) -> ElectronDistribution:
@@ -268,7 +247,7 @@ class Blob:
 
     @seed_per_decade.setter
     def seed_per_decade(self, value: Any) -> None:
-        x = validation.real("seed_per_decade", value)
+        x = validation.real("seed_per_decade", value, finite=False)
         self._seed_per_decade = validation.in_range("seed_per_decade", x, 2.0, 1000.0)
 
     @property
@@ -317,7 +296,7 @@ class Blob:
         """The plain values one evaluation computes with (see the class docstring)."""
         v = self._values()
         derived_distance = self._p["distance"].derived
-        distance = self._p["distance"].raw if not derived_distance else None
+        distance = self._p["distance"].raw if not derived_distance else math.nan
         electrons = self._electrons.snapshot()
         external = tuple(f.snapshot() for f in self._external)
         norm, n_gamma, per_decade = self._norm, self._n_gamma, self._seed_per_decade
@@ -385,7 +364,7 @@ class Blob:
         return seed * u.Hz, u_seed * u.erg / u.cm**3 / u.Hz
 
     @staticmethod
-    def _frequencies(nu: Any) -> tuple[Array, Array]:
+    def _frequencies(nu: Any) -> tuple[Array, npt.NDArray[np.intp]]:
         """The distinct frequencies [Hz] in increasing order (what the kernels
         take) and the indices that give back the caller's order."""
         x = validation.to_unit("nu", nu, u.Hz, spectral=True)
@@ -396,7 +375,7 @@ class Blob:
         return distinct, back
 
     def _evaluate(self, nu: Any, kernels: str, ssa: bool, gamma_gamma: bool | None,
-                  want: tuple[str, ...]) -> tuple[dict[str, Array], Array]:
+                  want: tuple[str, ...]) -> tuple[dict[str, Array], npt.NDArray[np.intp]]:
         x, back = self._frequencies(nu)
         K = _backends.get(kernels)
         gg = _backends.gamma_gamma_wanted(K, kernels, gamma_gamma)
@@ -429,7 +408,7 @@ class Blob:
              gamma_gamma: bool | None = None) -> dict[str, u.Quantity]:
         """All components and their total from one computation, as ``sed``."""
         parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS)
-        parts["total"] = sum(parts.values())
+        parts["total"] = np.sum(list(parts.values()), axis=0)
         return {name: v[back] * NUFNU_UNIT for name, v in parts.items()}
 
     def electron_losses(self, kernels: str = "accurate", ssa: bool = True) -> dict[str, u.Quantity]:

@@ -16,7 +16,6 @@ for a broken power law.
 from __future__ import annotations
 
 import math
-import copy
 from collections.abc import Sequence
 from typing import Any
 
@@ -131,8 +130,17 @@ class ElectronDistribution:
 
     def snapshot(self) -> ElectronDistribution:
         """An independent copy with the present values (what one evaluation of
-        a model uses, so that later assignments do not reach into it)."""
-        return copy.deepcopy(self)
+        a model uses, so that later assignments do not reach into it).  The
+        parameters are copied, other attributes shared: a subclass holding
+        mutable state of its own overrides this."""
+        new = object.__new__(type(self))
+        new.__dict__.update(self.__dict__)
+        params = {k: p.clone() for k, p in self.__dict__.get("_params", {}).items()}
+        new.__dict__["_params"] = params
+        # The values also as plain attributes: the copy is never assigned to,
+        # and the shape's arithmetic reads them without the lookup of __getattr__.
+        new.__dict__.update((k, p.raw) for k, p in params.items())
+        return new
 
     def to_dict(self) -> dict[str, Any]:
         """The type and every parameter (value, bounds, frozen state), in plain types."""
@@ -226,7 +234,7 @@ class ElectronDistribution:
         args = ", ".join(f"{p}={getattr(self, p):.6g}" for p in self._parameter_names)
         return f"{type(self).__name__}({args})"
 
-    def _inside(self, gamma: Array) -> Array:
+    def _inside(self, gamma: Array) -> npt.NDArray[np.bool_]:
         g = np.asarray(gamma, dtype=float)
         return (g >= self.gamma_min) & (g <= self.gamma_max)
 

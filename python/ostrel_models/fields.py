@@ -5,7 +5,11 @@ numbers as ``Parameter`` objects (``field.parameters``; attributes return
 Quantities) and provides its own external-Compton emission given the state of
 the blob: ``field.ec_sed(state, nu_obs, K)`` → observed ν F_ν
 [erg cm⁻² s⁻¹] at the observed frequencies ``nu_obs`` (distinct, increasing,
-Hz), before the blob's internal γγ absorption, which the blob applies.
+Hz), before the blob's internal γγ absorption, which the blob applies.  A
+field that absorbs the blob's radiation on its way out (pair production on
+its photons) returns the transmitted fraction from
+``field.transmission(state, nu_obs)``; the blob multiplies every component by
+it (the default, None, absorbs nothing).
 ``state`` is a ``sphere.BlobState`` (plain cgs values), ``K`` the kernel set.
 A field whose emission depends on the bulk Lorentz factor or the viewing
 angle (one anisotropic in the host frame) keeps ``isotropic = False``.
@@ -31,7 +35,6 @@ moving along the line of sight with γ ≫ 1; electrons that end near or below
 
 from __future__ import annotations
 
-import copy
 import math
 from typing import TYPE_CHECKING, Any
 
@@ -55,13 +58,17 @@ _REGISTRY: dict[str, type[ExternalField]] = {}
 class ExternalField:
     """Base of the external radiation fields (see the module docstring).
 
-    Subclasses name their parameters in ``_parameter_names`` and give each a
-    ``Parameter`` in ``self._params`` (``_add``); attributes of those names
-    read (Quantities) and write the parameters.
+    Subclasses call ``super().__init__(name)``, name their parameters in
+    ``_parameter_names`` and give each a ``Parameter`` (``self._add``);
+    attributes of those names read (Quantities) and write the parameters.
+    Their constructors take the parameters by name and ``name=`` (what
+    ``from_dict`` passes); other settings go into ``to_dict``/``from_dict``
+    of their own.
     """
 
     #: Whether the field is isotropic in the host frame (then only δ_D matters).
     isotropic = False
+    name: str | None = None
     _parameter_names: tuple[str, ...] = ()
 
     def __init_subclass__(cls, **kwargs: Any) -> None:
@@ -96,13 +103,24 @@ class ExternalField:
         return Parameters((n, params[n]) for n in self._parameter_names)
 
     def snapshot(self) -> ExternalField:
-        """An independent copy with the present values (one evaluation's)."""
-        return copy.deepcopy(self)
+        """A copy with the present values of the parameters (one evaluation's);
+        other attributes are shared, so a subclass holding mutable state of
+        its own overrides this."""
+        new = object.__new__(type(self))
+        new.__dict__.update(self.__dict__)
+        new.__dict__["_params"] = {k: p.clone() for k, p in self.__dict__["_params"].items()}
+        return new
 
     def ec_sed(self, state: BlobState, nu_obs: Array, K: Any) -> Array:
         """Observed ν F_ν [erg cm⁻² s⁻¹] of the blob's electrons scattering
         this field, at observed frequencies ``nu_obs`` [Hz]."""
         raise NotImplementedError
+
+    def transmission(self, state: BlobState, nu_obs: Array) -> Array | None:
+        """Fraction of the blob's radiation at observed ``nu_obs`` that passes
+        this field on its way out (γγ absorption), or None for no absorption
+        (the default)."""
+        return None
 
     def to_dict(self) -> dict[str, Any]:
         return {"type": type(self).__name__, "name": self.name,

@@ -67,8 +67,8 @@ def blob_from_dict(cls: type, d: dict[str, Any]) -> Any:
     return blob
 
 
-def _subclasses(cls: type) -> list[type]:
-    out = [cls]
+def _subclasses(cls: type[Any]) -> list[type[Any]]:
+    out: list[type[Any]] = [cls]
     for sub in cls.__subclasses__():
         out += _subclasses(sub)
     return out

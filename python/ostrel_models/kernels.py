@@ -11,6 +11,8 @@ outside the grid, and a grid of one point holds none.  A tabulated seed field
 Output frequencies ``nu`` are independent points (any order, repeats allowed).
 Inputs are checked before any work: lengths that differ, a grid that is not
 strictly increasing, or a non-finite or negative value raise ``ValueError``
+naming the argument; complex input is a ``TypeError`` (never truncated to its
+real part) and a scalar too large for a double (``10**400``) a ``ValueError``
 naming the argument.  The computation runs on the package's worker pool
 (``RAYON_NUM_THREADS`` threads, read once per process) with the interpreter
 lock released; results do not depend on the number of threads.

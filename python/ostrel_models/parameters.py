@@ -85,7 +85,7 @@ class Parameter:
     def check(self, value: Any) -> float:
         """``value`` as a float in ``unit`` after the parameter's checks."""
         unit = None if self.unit == _DIMENSIONLESS else self.unit
-        x = validation.real(self.name, value, unit, self.spectral)
+        x = validation.real(self.name, value, unit, self.spectral, finite=False)
         return validation.in_range(self.name, x, *self.valid, unit=self.unit,
                                    open_low=self.open_low)
 
@@ -108,6 +108,12 @@ class Parameter:
     @value.setter
     def value(self, value: Any) -> None:
         self.raw = value
+
+    def clone(self) -> Parameter:
+        """An independent copy (same value, bounds and flags)."""
+        new = object.__new__(type(self))
+        new.__dict__.update(self.__dict__)
+        return new
 
     @property
     def derived(self) -> bool:

@@ -112,6 +112,14 @@ class BlobState:
     def volume(self) -> float:
         return 4.0 / 3.0 * math.pi * self.radius**3
 
+    @property
+    def cos_theta(self) -> float:
+        """Cosine of the viewing angle, from Γ and δ_D: (1 − 1/(Γδ_D))/β."""
+        beta = math.sqrt(max(0.0, 1.0 - 1.0 / (self.Gamma * self.Gamma)))
+        if beta == 0.0:
+            return 0.0
+        return min(1.0, max(-1.0, (1.0 - 1.0 / (self.Gamma * self.doppler)) / beta))
+
 
 def seed_grid(state: BlobState) -> Array:
     """Blob-frame frequencies [Hz] of the self-Compton seed field: from 1e-2
@@ -195,6 +203,12 @@ def components(state: BlobState, nu_obs: Array, K: Any, ssa: bool, gamma_gamma: 
         for field in state.external:
             ec += field.ec_sed(state, nu_obs, K)
         out["ec"] = ec * esc
+    # Absorption outside the blob by a field on the way out (γγ on a
+    # broad-line region, say): every component passes through it.
+    for field in state.external:
+        t = field.transmission(state, nu_obs)
+        if t is not None:
+            out = {name: values * t for name, values in out.items()}
     return out
 
 

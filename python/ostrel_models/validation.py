@@ -73,10 +73,12 @@ def to_unit(name: str, value: Any, unit: u.UnitBase | None, spectral: bool = Fal
         raise u.UnitConversionError(f"{name}: cannot convert {value.unit} to {target}") from None
 
 
-def real(name: str, value: Any, unit: u.UnitBase | None = None, spectral: bool = False) -> float:
-    """A finite real scalar in ``unit`` (see the module docstring)."""
+def real(name: str, value: Any, unit: u.UnitBase | None = None, spectral: bool = False,
+         finite: bool = True) -> float:
+    """A real scalar in ``unit`` (see the module docstring), finite unless
+    ``finite`` is False (then ``in_range`` says what is allowed)."""
     x = _plain_float(name, to_unit(name, value, unit, spectral))
-    if not math.isfinite(x):
+    if finite and not math.isfinite(x):
         raise ValueError(f"{name} must be finite, got {x}")
     return x
 
@@ -85,8 +87,8 @@ def in_range(name: str, x: float, lo: float, hi: float, unit: u.UnitBase | None 
              open_low: bool = False) -> float:
     """``x`` if it lies in [lo, hi] (or (lo, hi] with ``open_low``), else a
     ValueError naming ``name`` and the range."""
-    below = x <= lo if open_low else x < lo
-    if below or x > hi:
+    inside = (lo < x <= hi) if open_low else (lo <= x <= hi)       # False for NaN
+    if not inside:
         text = "" if unit is None or unit == u.dimensionless_unscaled else f" {unit}"
         bracket = "(" if open_low else "["
         raise ValueError(f"{name} must lie in {bracket}{lo:.6g}, {hi:.6g}]{text}, got {x:.6g}")
@@ -105,10 +107,10 @@ def integer(name: str, value: Any, lo: int, hi: int) -> int:
     """An integral number (an int, or a float with no fraction) in [lo, hi]."""
     if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
         raise TypeError(f"{name} must be an integer in [{lo}, {hi}], got {value!r}")
-    x = real(name, value)
+    x = in_range(name, real(name, value, finite=False), lo, hi)
     if x != math.floor(x):
         raise ValueError(f"{name} must be an integer in [{lo}, {hi}], got {x}")
-    return int(in_range(name, x, lo, hi))
+    return int(x)
 
 
 def vector(name: str, value: npt.ArrayLike) -> Array:

@@ -1,5 +1,6 @@
 """Parameters of the models (one storage with the attributes), and saving/loading."""
 
+import math
 import pickle
 
 import astropy.units as u
@@ -67,9 +68,22 @@ def test_gamma_affects_the_sed_only_with_fields_that_are_not_isotropic():
 
     class Beam(ostrel_models.ExternalField):     # a field that depends on the angle
         def ec_sed(self, state, nu_obs, K):
-            return np.zeros_like(nu_obs)
+            return np.full_like(nu_obs, 1e-12 * (1 - state.cos_theta))
+
+        def transmission(self, state, nu_obs):
+            return np.where(nu_obs > 1e25, 0.25, 1.0)
     b.external = [Beam()]
     assert b.sed_depends_on("Gamma")
+    # A field's own emission joins the "ec" component, its absorption on the
+    # way out acts on every component.
+    beam = b.seds(nu, kernels="classic", gamma_gamma=False)
+    cos_theta = (1 - 1 / (30.0 * 10.0)) / math.sqrt(1 - 1 / 900)
+    thin = nu > 1e14                             # no self-absorption of the blob there
+    np.testing.assert_allclose(beam["ec"].value[thin], 1e-12 * (1 - cos_theta)
+                               * np.where(nu > 1e25, 0.25, 1.0)[thin], rtol=1e-9)
+    for name in ("synchrotron", "ssc"):
+        np.testing.assert_array_equal(beam[name].value,
+                                      before[name].value * np.where(nu > 1e25, 0.25, 1.0))
 
 
 def test_gamma_and_distance_follow_until_set():
@@ -82,6 +96,12 @@ def test_gamma_and_distance_follow_until_set():
     b.distance = 1e27 * u.cm
     b.z = 0.3
     assert b.distance == 1e27 * u.cm
+    # A copy follows its own doppler, not the original's.
+    c = b.copy()
+    c.doppler = 5.0
+    assert (c.Gamma, b.Gamma) == (5.0, 12.0)
+    b.distance = None
+    assert b.distance > 2 * d1
 
 
 @pytest.mark.parametrize("make", [
