@@ -121,6 +121,9 @@ def _nodes_for_edges(edge: Array) -> Array:
 
 
 class Stepper:
+    """The grid, the rates and the time stepping of one ``evolve`` call
+    (cgs inside; plain-number times in units of R₀/c)."""
+
     def __init__(self, blob: Blob, injection: Any, cooling: tuple[str, ...], t_esc: float,
                  exp: dict[str, Any], acc: dict[str, Any], gamma: Any, per_decade: float,
                  t_end: float) -> None:
@@ -178,7 +181,7 @@ class Stepper:
         if "external" in self.cooling:
             b += k.THOMSON_LOSS * sum(u for _, u in self._external_fields(self._work, total=True))
         if "ssc" in self.cooling:
-            b *= 2.0
+            b *= 4.0          # self-Compton is not known before the run; a margin
         t = t_end * self.tlc
         reach = lo / (1.0 + b * lo * t) * math.exp(-self.beta * t_end)
         # Two grid spacings beyond the distributions, so that none ends on the
@@ -369,5 +372,13 @@ class Stepper:
                 for name in names:
                     budget[name].append(acc[name])
                 budget["held"].append(k.MEC2 * float(np.sum(g * N * w)))
+        # Electrons that reach the lowest node leave the grid through its lower
+        # edge, with energy the budget does not hold: say so.
+        low = max(float(np.max(st[:2] * (g * w)[:2])) / max(float(np.sum(st * g * w)), 1e-300)
+                  for st in states)
+        if low > 1e-3:
+            warnings.warn(f"electrons reach the bottom of the Lorentz-factor grid (γ = {g[0]:.3g}, "
+                          f"{low:.1e} of the energy in its lowest two nodes): pass gamma= with a "
+                          "lower start", RuntimeWarning, stacklevel=3)
         out = {name: np.asarray(values) for name, values in budget.items()}
         return np.asarray(times) / tlc, np.asarray(states), out
