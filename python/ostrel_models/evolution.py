@@ -110,10 +110,12 @@ def evolve(blob: Blob, injection: Injection | None, duration: Any, escape_time: 
         range of the initial and injected electrons, with their limits and
         breaks on the grid.
     accuracy : float
-        Largest relative change of N per step in the Lorentz factors that
-        hold the electrons' energy, and the fraction of the escape,
-        acceleration and expansion times and of the injection's time scale
-        that bounds the step (see ``_stepper``).
+        The step is about ``accuracy`` times the time on which N changes
+        where the electrons hold their energy (its first-order error,
+        ~accuracy²/2, is measured by step doubling and removed by Richardson
+        extrapolation), and at most ``accuracy`` times the escape,
+        acceleration and expansion times, the injection's time scale and a
+        tenth of the run (see ``ostrel_models._stepper``).
 
     Returns
     -------
