@@ -9,6 +9,7 @@ import pytest
 import ostrel
 from ostrel_models import Blob, Injection, LineField, PowerLaw, Tabulated, evolve
 from ostrel_models import _constants as k
+from ostrel_models.kernels import compton_cooling
 
 R = 1e16                       # cm
 TLC = R / k.C                  # s
@@ -132,6 +133,9 @@ def test_energy_budget_closes_with_klein_nishina_self_compton():
     # emissivities of the SED (no absorption), against the cooling rates.
     last = ev.blob_at(10)
     losses = last.electron_losses()
+    seed_nu, seed_u = (x.value for x in last.seed_field())
+    thomson = k.THOMSON_LOSS * np.trapezoid(seed_u, seed_nu) * 1e5**2
+    assert compton_cooling([1e5], seed_nu, seed_u)[0] < 0.5 * thomson      # Klein-Nishina
     # Near the steady state, the energy the scheme moves down the grid per
     # unit time is the loss power m_e c² V ∫ n |γ̇| dγ of the electrons.
     for comp in ("synchrotron", "ssc"):
