@@ -26,6 +26,8 @@ from .distributions import (BrokenPowerLaw, ElectronDistribution, ExpCutoffPower
 from .evolution import Evolution, evolve
 from .fitting import DEFAULT_SYSTEMATICS, FitResult, fit_sed
 from .injection import Injection
+from .likelihood import log_likelihood
+from .sampling import SampleResult, sample_sed
 
 __all__ = [
     "__version__",
@@ -35,6 +37,7 @@ __all__ = [
     "Tabulated",
     "read_sed", "available_seds",
     "fit_sed", "FitResult", "DEFAULT_SYSTEMATICS",
+    "log_likelihood", "sample_sed", "SampleResult",
     "available_kernels",
     "Injection", "evolve", "Evolution",
 ]
