@@ -261,12 +261,19 @@ class Stepper:
 
     def _ssc(self, t_rc: float, N: Array, field: float) -> Array:
         n = np.maximum(N, 0.0) / self.volume(t_rc)
-        if np.count_nonzero(n) < 2:
+        # The field comes from the Lorentz factors that hold electrons: below
+        # 1e-16 of the largest γ²n they add nothing to it, and leaving them out
+        # narrows the seed grid (after the injection stops, by decades).
+        e = self.g**2 * n
+        held = np.nonzero(e > 1e-16 * e.max())[0] if e.max() > 0.0 else np.empty(0, int)
+        if held.size < 2:
             return np.zeros_like(self.g)
+        part = slice(max(held[0] - 1, 0), min(held[-1] + 2, self.g.size))
+        g, n = self.g[part], n[part]
         work = self._work
         work.radius, work.B = self.radius(t_rc), field
-        work.electrons = Tabulated(self.g, n)
-        density = powerlaw_moment(self.g, n, 0.0)
+        work.electrons = Tabulated(g, n)
+        density = powerlaw_moment(g, n, 0.0)
         if not density > 0.0:
             return np.zeros_like(self.g)
         work.density = density
