@@ -171,7 +171,7 @@ class Evolution:
     n : Quantity [cm⁻³], shape (n_times, n_gamma)
         Electron density per unit γ at the snapshots.
     steps : int
-        Fokker–Planck steps taken.
+        Time steps taken (each one whole and two half Fokker–Planck steps).
     """
 
     def __init__(self, blob: Blob, stepper: Stepper, out_times: Array, states_t: Array,
@@ -189,6 +189,11 @@ class Evolution:
         self._snap = at
         vol = np.array([stepper.volume(t) for t in out_times])
         self.n = states_n[at] / vol[:, None] * u.cm**-3
+
+    def __repr__(self) -> str:
+        return (f"Evolution({self._t.size} snapshots to {self._t[-1] / self._tlc:.4g} R/c, "
+                f"{self.steps} steps, {self.gamma.size} Lorentz factors "
+                f"{self.gamma[0]:.3g}..{self.gamma[-1]:.3g})")
 
     @property
     def times(self) -> u.Quantity:
