@@ -13,8 +13,8 @@ e^(−t/τ) this makes h ≈ accuracy · τ: the step follows the shortest time 
 which the relevant part of N changes — the rise and fall of the injection,
 the cooling time at the cooling front after the injection stops, the escape
 and acceleration times.  It is also never longer than accuracy × (escape,
-acceleration and expansion times, the injection's time scale, a tenth of the
-run), and it lands exactly on the output times and the corners of the
+acceleration and expansion times, the injection's time scale), nor than a
+tenth of the run, and it lands exactly on the output times and the corners of the
 injection profile.  Electrons that cool faster than a step (the highest
 Lorentz factors) sit in their quasi-steady state, as they do physically.
 The rates (the self-Compton losses on the synchrotron field of N) are
@@ -302,11 +302,11 @@ class Stepper:
         # drift term dD/dγ/2 is taken back out of the losses given to it.
         d_step = 2.0 * diff + _D_FLOOR
         t_esc_step = self.t_esc if math.isfinite(self.t_esc) else 1e300
-        bound = [self.t_esc, self.profile_scale * tlc, t_end * tlc / 10.0]
+        bound = [self.t_esc, self.profile_scale * tlc]
         bound += [x for x in (self.t_sys, self.t_acc) if x is not None]
         if self.beta > 0.0:
             bound.append(self.R0 / (self.beta * k.C))
-        h_max = accuracy * min(bound)
+        h_max = min(accuracy * min(bound), t_end * tlc / 10.0)
         land = np.unique(np.concatenate([out_times, [b for b in self.breaks if 0 < b < t_end],
                                          [t_end]])) * tlc
         tol = 0.5 * accuracy * accuracy

@@ -113,8 +113,8 @@ def evolve(blob: Blob, injection: Injection | None, duration: Any, escape_time: 
         The step is about ``accuracy`` times the time on which N changes
         where the electrons hold their energy (its first-order error,
         ~accuracy²/2, is measured by step doubling and removed by Richardson
-        extrapolation), and at most ``accuracy`` times the escape,
-        acceleration and expansion times, the injection's time scale and a
+        extrapolation), at most ``accuracy`` times the escape, acceleration
+        and expansion times and the injection's time scale, and at most a
         tenth of the run (see ``ostrel_models._stepper``).
 
     Returns
