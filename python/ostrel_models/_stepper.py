@@ -70,16 +70,42 @@ def scheme_weights(g: Array) -> Array:
     return 0.5 * (dp + dm)
 
 
-def inside_fraction(g: Array, lo: float, hi: float) -> Array:
-    """Part of each node's cell [γ_i − w_i⁻, γ_i + w_i⁺] (halfway to the
-    neighbours) that lies in [lo, hi]: a distribution that ends at lo or hi
-    fills only that part of the node's cell, so its number and energy on the
-    grid are the integrals over [lo, hi] and not half a cell more."""
+def cell_average(g: Array, x: Array, y: Array) -> Array:
+    """The mean over each node's cell [γ_i − w_i⁻, γ_i + w_i⁺] (halfway to
+    the neighbours, the cells of the step) of y given at the increasing points
+    x, a power law between them and zero outside.
+
+    Σ N_i w_i is then the number of the distribution, whatever its width: a
+    distribution narrower than a cell, or ending inside one, fills the cells
+    it overlaps with its own electrons.
+    """
     d = np.diff(g)
     left = g - 0.5 * np.insert(d, 0, d[0])
     right = g + 0.5 * np.append(d, d[-1])
-    inside = np.clip(np.minimum(right, hi) - np.maximum(left, lo), 0.0, None)
-    return inside / (right - left)
+    if np.count_nonzero(y > 0.0) < 2:
+        return np.zeros_like(g)
+    # The source's points and the cell edges inside its range; a segment with
+    # a zero end holds nothing (as for the kernels).
+    edges = np.concatenate([left, right[-1:]])
+    pts = np.unique(np.concatenate([x, edges[(edges > x[0]) & (edges < x[-1])]]))
+    j = np.clip(np.searchsorted(x, pts, side="right") - 1, 0, x.size - 2)
+    live = (y[j] > 0.0) & (y[j + 1] > 0.0)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        slope = np.where(live, np.log(y[j + 1] / np.where(live, y[j], 1.0)) / np.log(x[j + 1] / x[j]),
+                         0.0)
+        val = np.where(live, y[j] * (pts / x[j]) ** slope, 0.0)
+    val = np.where(np.isin(pts, x), np.interp(pts, x, y), val)
+    lr = np.log(pts[1:] / pts[:-1])
+    ok = (val[1:] > 0.0) & (val[:-1] > 0.0)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        e = np.where(ok, np.log(val[1:] / np.where(ok, val[:-1], 1.0)) / lr, 0.0) + 1.0
+        seg = np.where(np.abs(e * lr) > 1e-12,
+                       pts[:-1] * val[:-1] * np.expm1(e * lr) / np.where(e == 0.0, 1.0, e),
+                       pts[:-1] * val[:-1] * lr)
+    seg = np.where(ok, seg, 0.0)
+    cum = np.concatenate([[0.0], np.cumsum(seg)])
+    at = np.interp(np.clip(edges, pts[0], pts[-1]), pts, cum)   # edges are among pts
+    return np.diff(at) / (right - left)
 
 
 def _edge_factors(g: Array, N: Array, downward: npt.NDArray[np.bool_]) -> Array:
@@ -146,8 +172,8 @@ class Stepper:
         self._external = self._external_fields(blob) if "external" in cooling else []
         if injection is not None:
             e = injection.electrons
-            shape = np.asarray(e.shape(self.g), dtype=float) * inside_fraction(
-                self.g, e.gamma_min, e.gamma_max)
+            src = e.grid(max(e.default_grid_points, 200))
+            shape = cell_average(self.g, src, np.asarray(e.shape(src), dtype=float))
             lum = injection.luminosity.to_value("erg/s")
             denom = k.MEC2 * np.sum(self.g * shape * self.w)
             self.q_shape = shape * (lum / denom if denom > 0.0 else 0.0)   # per s per γ
@@ -205,14 +231,7 @@ class Stepper:
     def _initial(self, blob: Blob) -> Array:
         g0, n0 = blob.electron_distribution()
         n0 = n0.to_value("cm-3")
-        out = np.zeros_like(self.g)
-        pos = n0 > 0.0
-        if np.count_nonzero(pos) >= 2:
-            inside = (self.g >= g0[pos][0]) & (self.g <= g0[pos][-1])
-            out[inside] = np.exp(np.interp(np.log(self.g[inside]), np.log(g0[pos]),
-                                           np.log(n0[pos])))
-            out *= inside_fraction(self.g, g0[pos][0], g0[pos][-1])
-        return out * self.volume(0.0)
+        return cell_average(self.g, g0, n0) * self.volume(0.0)
 
     def _external_fields(self, blob: Blob, total: bool = False) -> list[tuple[Any, Any]]:
         """Blob-frame (ν', u'_ν') of each external field: isotropic in the host

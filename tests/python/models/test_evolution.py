@@ -159,15 +159,17 @@ def test_stochastic_acceleration_with_escape_follows_park_1995():
                 electrons=Tabulated(g0 * np.array([0.995, 1.0, 1.005]), [1e-9, 1.0, 1e-9]),
                 density=1.0)
     grid = np.geomspace(2.0, 1e6, 300)
-    times = [0.002, 0.01, 0.04]
+    times = [0.005, 0.02, 0.04]
     ev = evolve(blob, None, duration=0.04, escape_time=1, times=times, cooling=(),
-                acceleration={"stochastic": 0.5, "q": 3, "a": 1}, gamma=grid, accuracy=0.05)
+                acceleration={"stochastic": 0.5, "q": 3, "a": 1}, gamma=grid)
     ratio = None
     for t, n in zip(times, ev.n.value):
         ref = np.asarray(ostrel.eq_59_park1995(t, grid))
         if ratio is None:
             ratio = np.trapezoid(n, grid) / np.trapezoid(ref, grid)
-        bulk = ref > 1e-2 * ref.max()
+            assert ratio > 0.0                  # the electrons are on the grid at all
+        # the bulk, where the momentum of the closed form is γ to 0.5 %
+        bulk = (ref > 0.05 * ref.max()) & (grid > 10)
         assert n[bulk] == pytest.approx(ratio * ref[bulk], rel=0.05, abs=0)
 
 
