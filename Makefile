@@ -48,6 +48,7 @@ demo: install
 	$(VPY) examples/fit_pks1510.py --geometry --out out
 	$(VPY) examples/demo.py
 	$(VPY) examples/ssc_blob.py --out out
+	$(VPY) examples/flare_mrk421.py --out out
 
 sweep: install
 	$(VPY) examples/sweep_dask.py

@@ -25,7 +25,9 @@ from .parameters import Parameter, Parameters
 from .data import available_seds, read_sed
 from .distributions import (BrokenPowerLaw, ElectronDistribution, ExpCutoffPowerLaw,
                             LogParabola, PowerLaw, Tabulated)
+from .evolution import Evolution, evolve
 from .fitting import DEFAULT_SYSTEMATICS, FitResult, fit_sed
+from .injection import Injection
 from .likelihood import log_likelihood
 from .sampling import SampleResult, sample_sed
 
@@ -41,4 +43,5 @@ __all__ = [
     "fit_sed", "FitResult", "DEFAULT_SYSTEMATICS",
     "log_likelihood", "sample_sed", "SampleResult",
     "available_kernels",
+    "Injection", "evolve", "Evolution",
 ]

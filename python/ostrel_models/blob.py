@@ -66,7 +66,8 @@ _SPECS: dict[str, dict[str, Any]] = {
                      frozen=True, description="luminosity distance"),
     "energy": dict(unit=u.erg, min=1e38, max=1e56, scale="log", valid=(1e-10, 1e80),
                    description="total electron energy, blob frame"),
-    "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(1e-30, 1e40),
+    # density = 0 is an empty blob (the start of a flare): no electrons, no emission.
+    "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(0.0, 1e40),
                     description="electron number density, blob frame"),
     "r": dict(unit=u.cm, min=1e15, max=1e21, scale="log", valid=(0.0, 1e30), open_low=True,
               description="distance of the blob from the black hole"),
@@ -348,6 +349,8 @@ class Blob:
             else:
                 norm_value = v["density"] / powerlaw_moment(g, shape, 0.0)
             n = norm_value * shape
+        if norm == "density" and v["density"] == 0.0:
+            norm_value, n = 1.0, np.zeros_like(shape)
         if not (math.isfinite(norm_value) and norm_value > 0.0 and np.all(np.isfinite(n))):
             raise ValueError(f"electrons: the shape integrates to zero or overflows on "
                              f"[{electrons.gamma_min:.3g}, {electrons.gamma_max:.3g}] "
