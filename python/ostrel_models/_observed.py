@@ -119,21 +119,36 @@ def blob_frame_lines(eps: Array, uu: Array, mu: Array, Gamma: float,
     return grid, energy
 
 
+def blob_frame_field(field: Any, z: float, Gamma: float, r: float | None) -> tuple[Array, Array]:
+    """(ν' [Hz], U' [erg cm⁻³]): the field seen from the blob at height r
+    moving with Γ, as lines 20 a decade (``blob_frame_lines``); the fields
+    of ``agn`` need r, the host-isotropic ones not."""
+    if hasattr(field, "beams"):
+        if r is None:
+            raise ValueError(f"{type(field).__name__} needs the blob's distance r")
+        eps, uu, d, _ = field._flat_beams(0.0, r)
+    else:
+        eps, uu, d = _isotropic_beams(field, z)
+    if not np.any(uu > 0.0):
+        return np.empty(0), np.empty(0)
+    return blob_frame_lines(eps, uu, d[:, 2], Gamma)
+
+
+def line_cooling(g: Array, lines: tuple[Array, Array], K: Any) -> Array:
+    """Klein-Nishina loss rate −dγ/dt [s⁻¹] at the Lorentz factors g of
+    electrons isotropic in a field of isotropic lines (ν' [Hz], U' [erg cm⁻³])."""
+    return sum((np.asarray(K.compton_cooling_mono(g, nu1, u1))
+                for nu1, u1 in zip(*lines) if u1 > 0.0), np.zeros_like(g))
+
+
 def ec_losses(state: Any, K: Any, labels: list[str]) -> dict[str, float]:
     """External-Compton power lost by the electrons [erg s⁻¹], blob frame,
     per field (see the module docstring)."""
     out: dict[str, float] = {}
     r = getattr(state, "r", None)
     for field, label in zip(state.external, labels):
-        if hasattr(field, "beams"):
-            if r is None:
-                raise ValueError(f"{type(field).__name__} needs the blob's distance r")
-            eps, uu, d, _ = field._flat_beams(0.0, r)
-        else:
-            eps, uu, d = _isotropic_beams(field, state.z)
-        nu_p, u_p = blob_frame_lines(eps, uu, d[:, 2], state.Gamma)
-        cool = sum((np.asarray(K.compton_cooling_mono(state.g, nu1, u1))
-                    for nu1, u1 in zip(nu_p, u_p) if u1 > 0.0), np.zeros_like(state.g))
+        lines = blob_frame_field(field, state.z, state.Gamma, r)
+        cool = line_cooling(state.g, lines, K)
         out[label] = k.MEC2 * state.volume * powerlaw_moment(state.g, state.n * cool, 0.0)
     return out
 

@@ -41,13 +41,13 @@ from typing import Any
 
 import numpy as np
 import numpy.typing as npt
-from astropy import units as u
 
 import ostrel
 
 from . import _backends
 from . import _constants as k
-from .blob import CMB, Blob, LineField
+from ._observed import blob_frame_field, line_cooling
+from .blob import Blob
 from .distributions import Tabulated, powerlaw_moment
 
 Array = npt.NDArray[np.float64]
@@ -165,11 +165,15 @@ class Stepper:
         self.cooling = cooling
         self.injection = injection
         self._work = blob.copy()
+        self._lines = self._external_lines(blob) if "external" in cooling else []
         dists = [blob.electrons] + ([injection.electrons] if injection is not None else [])
         self.g = self._grid(dists, gamma, per_decade, t_end)
         self.w = scheme_weights(self.g)
         self.N0 = self._initial(blob)
-        self._external = self._external_fields(blob) if "external" in cooling else []
+        # The external fields do not change while the blob neither moves nor
+        # changes speed: their losses are computed once.
+        self._external = (sum((line_cooling(self.g, lines, self.K) for lines in self._lines),
+                              np.zeros_like(self.g)) if self._lines else None)
         if injection is not None:
             e = injection.electrons
             src = e.grid(max(e.default_grid_points, 200))
@@ -205,7 +209,7 @@ class Stepper:
         # fields, and the adiabatic rate: the lowest γ the electrons reach.
         b = k.THOMSON_LOSS * self.B0**2 / (8.0 * math.pi) if "synchrotron" in self.cooling else 0.0
         if "external" in self.cooling:
-            b += k.THOMSON_LOSS * sum(u for _, u in self._external_fields(self._work, total=True))
+            b += k.THOMSON_LOSS * sum(float(np.sum(lines[1])) for lines in self._lines)
         if "ssc" in self.cooling:
             b *= 4.0          # self-Compton is not known before the run; a margin
         t = t_end * self.tlc
@@ -233,27 +237,14 @@ class Stepper:
         n0 = n0.to_value("cm-3")
         return cell_average(self.g, g0, n0) * self.volume(0.0)
 
-    def _external_fields(self, blob: Blob, total: bool = False) -> list[tuple[Any, Any]]:
-        """Blob-frame (ν', u'_ν') of each external field: isotropic in the host
-        frame, it is seen with energy density Γ²(1 + β²/3) u at frequencies Γν
-        (taken isotropic in the blob frame for the losses)."""
-        gam = blob.Gamma
-        beta2 = 1.0 - 1.0 / (gam * gam)
-        boost = gam * gam * (1.0 + beta2 / 3.0)
-        out: list[tuple[Any, Any]] = []
-        for field in blob.external:
-            if isinstance(field, CMB):
-                nu, u_nu = field.spectrum(blob.z)
-                item = (gam * nu, boost / gam * u_nu)
-                out.append((None, float(np.trapezoid(u_nu, nu)) * boost) if total else item)
-            elif isinstance(field, LineField):
-                nu0 = u.Quantity(field.frequency, u.Hz).value
-                u0 = u.Quantity(field.energy_density, u.erg / u.cm**3).value
-                out.append((gam * float(nu0), boost * float(u0)))
-            else:
-                warnings.warn(f"external field {field!r}: no blob-frame losses for this kind; "
-                              "left out of the cooling", RuntimeWarning, stacklevel=4)
-        return out
+    def _external_lines(self, blob: Blob) -> list[tuple[Array, Array]]:
+        """Each external field seen from the blob at its distance r with its
+        Γ, as isotropic lines (ν' [Hz], U' [erg cm⁻³]): the beams of the field
+        summed over directions (electrons isotropic in the blob frame lose
+        energy as in an isotropic field of that spectrum), the same as for
+        ``Blob.electron_losses``."""
+        s = blob.state()
+        return [blob_frame_field(field, s.z, s.Gamma, s.r) for field in s.external]
 
     # --- rates -------------------------------------------------------------------
     def losses(self, t_rc: float, N: Array) -> dict[str, Array]:
@@ -265,14 +256,8 @@ class Stepper:
             out["synchrotron"] = np.asarray(K.synchrotron_cooling(g, field))
         if "ssc" in self.cooling:
             out["ssc"] = self._ssc(t_rc, N, field)
-        if self._external:
-            ext = np.zeros_like(g)
-            for nu, u_nu in self._external:
-                if np.ndim(nu) == 0:
-                    ext += np.asarray(K.compton_cooling_mono(g, nu, u_nu))
-                else:
-                    ext += np.asarray(K.compton_cooling(g, nu, u_nu))
-            out["external"] = ext
+        if self._external is not None:
+            out["external"] = self._external
         if self.beta > 0.0:
             rate = self.beta * k.C / self.radius(t_rc)
             out["adiabatic"] = rate * (g * g - 1.0) / g

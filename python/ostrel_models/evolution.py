@@ -97,7 +97,9 @@ def evolve(blob: Blob, injection: Injection | None, duration: Any, escape_time: 
         Output times in [0, duration], strictly increasing; by default 50
         evenly spaced.  The integration lands exactly on each.
     cooling : iterable of "synchrotron", "ssc", "external"
-        The radiative losses to include.
+        The radiative losses to include.  "external": Klein–Nishina losses on
+        every external field as ``Blob.electron_losses`` has them, the fields
+        of ``agn`` seen from the blob's distance ``r`` (which stays fixed).
     adiabatic : None, float or mapping {"beta": β_exp, "m": m}
         Expansion R(t) = R₀ + β_exp c t with B ∝ R^−m (m = 1 by default): the
         adiabatic loss γ̇ = (Ṙ/R)(γ² − 1)/γ, and B and R of every snapshot.

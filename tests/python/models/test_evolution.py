@@ -1,6 +1,7 @@
 """The time-dependent blob against closed forms and conservation laws."""
 
 import math
+import warnings
 
 import astropy.units as u
 import numpy as np
@@ -9,7 +10,8 @@ import pytest
 import ostrel
 from ostrel_models import Blob, Injection, LineField, PowerLaw, Tabulated, evolve
 from ostrel_models import _constants as k
-from ostrel_models.kernels import compton_cooling
+from ostrel_models.agn import PointSourceBehindJet, RingDustTorus, SphericalShellBLR
+from ostrel_models.kernels import compton_cooling, compton_cooling_mono
 
 R = 1e16                       # cm
 TLC = R / k.C                  # s
@@ -115,6 +117,80 @@ def test_a_narrow_distribution_follows_the_single_electron_path(options, path):
         late = ev.blob_at(8)
         assert late.radius.to_value(u.cm) == pytest.approx(R * (1 + 8 * beta))
         assert late.B.to_value(u.G) == pytest.approx(B_SYN / (1 + 8 * beta))
+
+
+def _shell_u(lum, radius, r):
+    """Energy density of a thin shell re-emitting lum isotropically, at r < R."""
+    return lum * math.log((radius + r) / (radius - r)) / (8 * math.pi * k.C * r * radius)
+
+
+def _boosted(mu):
+    """Blob-frame energy density per host-frame one of photons moving at cos μ
+    to the jet, Γ²(1 − βμ)²."""
+    beta = math.sqrt(1 - 1 / GAMMA_BULK**2)
+    return GAMMA_BULK**2 * (1 - beta * mu) ** 2
+
+
+def _klein_nishina_shell_path(lum, nu0, g_top):
+    """γ(γ0, t) in the isotropic field of a shell's line seen from inside (r ≪ R):
+    −dγ/dt = ∫ dμ/2 Γ²(1 − βμ)² u K(γ, Γ(1 − βμ)ν0) with the isotropic
+    Klein-Nishina loss K per unit energy density, by 64-point Gauss-Legendre
+    in μ, and t(γ) = ∫ dγ/|γ̇| by the trapezoid rule on a fine grid."""
+    beta = math.sqrt(1 - 1 / GAMMA_BULK**2)
+    mu, w = np.polynomial.legendre.leggauss(64)
+    g = np.geomspace(10.0, 2 * g_top, 3000)
+    rate = sum(wi / 2 * _boosted(m) * lum * compton_cooling_mono(g, GAMMA_BULK * (1 - beta * m) * nu0, 1.0)
+               for m, wi in zip(mu, w))
+    reach = np.concatenate([[0.0], np.cumsum(np.diff(g) * 0.5 * (1 / rate[1:] + 1 / rate[:-1]))])
+
+    def path(g0, t):
+        return np.interp(np.interp(g0, g, reach) - t * TLC, reach, g)
+    return path
+
+
+L_BLR, R_BLR, R_NEAR = 3e43, 1e18, 1e16      # ξL_d [erg/s], shell radius, blob height [cm]
+LY_ALPHA = 2.466e15                            # Hz
+
+
+# A blob with no field and no escape in one field of the nucleus, at height r:
+# its electrons cool along the closed-form path of the field's blob-frame
+# energy density (Thomson regime: γ0/(1 + bγ0 t), b = (4/3)σ_T c u'/m_e c²),
+# and in the Klein-Nishina regime along the path of the quadrature above.
+@pytest.mark.parametrize("field, r, g0, path", [
+    # deep inside the shell: the isotropic limit Γ²(1 + β²/3) u
+    (SphericalShellBLR(1e45, L_BLR / 1e45, R_BLR, line=1e12 * u.Hz), R_NEAR, 1e3,
+     lambda g, t: g / (1 + _thomson(_shell_u(L_BLR, R_BLR, R_NEAR) * GAMMA_BULK**2
+                                    * (4 - 1 / GAMMA_BULK**2) / 3) * g * t * TLC)),
+    # a ring of radius R seen from height r: one direction, cos μ = r/√(R² + r²)
+    (RingDustTorus(1e45, 0.16, 30 * u.K, radius=1e18), 5e17, 1e3,
+     lambda g, t: g / (1 + _thomson(0.16e45 / (4 * math.pi * k.C * 1.25e36)
+                                    * _boosted(0.5 / math.sqrt(1.25))) * g * t * TLC)),
+    # photons from behind, along the jet: deboosted by Γ²(1 + β)²
+    (PointSourceBehindJet(1.7e44, 1e12 * u.Hz), R_NEAR, 1e3,
+     lambda g, t: g / (1 + _thomson(1.7e44 / (4 * math.pi * k.C * R_NEAR**2) * _boosted(1.0))
+                       * g * t * TLC)),
+    # Lyman α on electrons of γ ~ 1e4: γε' ~ 1, Klein-Nishina
+    (SphericalShellBLR(1e45, 3 * L_BLR / 1e45, R_BLR), R_NEAR, 1e4,
+     _klein_nishina_shell_path(3 * L_BLR / (4 * math.pi * k.C * R_BLR**2), LY_ALPHA, 2e4)),
+])
+def test_a_flare_cools_on_the_fields_of_the_nucleus(field, r, g0, path):
+    gin = np.geomspace(g0, 2 * g0, 6)
+    blob = Blob(radius=R * u.cm, B=1e-6 * u.G, doppler=GAMMA_BULK, Gamma=GAMMA_BULK, z=0.1,
+                electrons=Tabulated(gin, np.ones(6)), density=1e-3, external=[field],
+                r=r * u.cm)
+    times = np.array([0.0, 0.5, 2.0, 8.0])
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")              # every field cools: nothing left out
+        ev = evolve(blob, None, duration=8, times=times, per_decade=64, cooling=("external",))
+    g, n0 = ev.gamma, ev.n[0].value
+    for t, n in zip(times[1:], ev.n.value[1:]):
+        expected = np.trapezoid(path(g, t) * n0, g) / np.trapezoid(n0, g)
+        mean = np.trapezoid(g * n, g) / np.trapezoid(n, g)
+        assert mean == pytest.approx(expected, rel=0.02)
+    assert expected < 0.5 * np.trapezoid(g * n0, g) / np.trapezoid(n0, g)   # it did cool
+    # The energy the electrons lost is what the budget books as external.
+    b = ev.energy_budget()
+    assert (b["external"] + b["held"])[-1].value == pytest.approx(b["held"][0].value, rel=1e-3)
 
 
 def test_energy_budget_closes_with_klein_nishina_self_compton():
