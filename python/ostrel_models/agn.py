@@ -36,7 +36,8 @@ Dermer et al. 2009, ApJ 692, 32), valid for any Γ and δ_D.  γγ absorption of
 the blob's γ-rays on a field (``opacity``) integrates the pair-production
 cross section (Gould & Schréder 1967) over the beams at every point of the
 photon's path from the blob to infinity (Finke 2016; Böttcher & Els 2016,
-ApJ 821, 102).  The beams' sums live in ``_agn_beams``.
+ApJ 821, 102).  The beams' sums live in ``_agn_beams``, what every field
+of the nucleus does with its beams in ``_agn_field``.
 
 Accuracy with the default resolutions (``n_mu``, ``n_phi``, ``n_energy``,
 ``n_radius``): the shell's scattering within 0.3 % of the isotropic field
@@ -55,9 +56,10 @@ import numpy.typing as npt
 from astropy import units as u
 
 from . import _constants as k
-from ._agn_beams import (GL4, _cm, _direction, _hz, _res, blackbody_nodes, cos_viewing,
-                         gamma_gamma_coefficient, midpoint_phi, path_nodes)
-from .fields import ExternalField, host_electrons
+from ._agn_beams import GL4, _direction, _res, blackbody_nodes, midpoint_phi
+# The opacity cache is reached as agn._OPACITY_CACHE (the benchmarks clear it).
+from ._agn_field import _OPACITY_CACHE, Beams, GeometricField  # noqa: F401
+from .fields import ExternalField
 from .parameters import Parameter
 
 Array = npt.NDArray[np.float64]
@@ -74,115 +76,9 @@ SIGMA_SB = 5.670374419e-5
 LINES = {"Lyalpha": 1215.67, "Lybeta": 1025.72, "CIV": 1549.06, "MgII": 2798.75,
          "Hbeta": 4861.35, "Halpha": 6562.80}
 
-Beams = tuple[Array, Array, Array, bool]   # ε, U, direction (K, 3), smooth
-
-
 def sublimation_radius(disk_luminosity: float, temperature: float) -> float:
     """R_dt [cm] = 0.4 pc (L_d/10⁴⁵ erg s⁻¹)^½ (1500 K / T)^2.6 (Nenkova et al. 2008)."""
     return 0.4 * PC * math.sqrt(disk_luminosity / 1e45) * (1500.0 / temperature) ** 2.6
-
-
-class GeometricField(ExternalField):
-    """A field whose angular distribution in the black-hole frame matters."""
-
-    isotropic = False
-    #: Label of the field's component ("ec_<label>") when it has no name.
-    label = "field"
-
-    def beams(self, px: Any, pz: Any, coarse: bool = False) -> Beams:
-        """Photon beams at the points (px, 0, pz) [cm] (the axis is ẑ; px and
-        pz scalars or arrays of shape (P,)): ε and U of shape (P, K), the
-        directions (P, K, 3), and whether they sample a continuous field.
-        ``coarse`` halves the angular and spectral resolution (for the γγ
-        opacity, an integral along the path as well)."""
-        raise NotImplementedError
-
-    def _flat_beams(self, px: float, pz: float) -> tuple[Array, Array, Array, bool]:
-        eps, uu, d, smooth = self.beams(np.array([px]), np.array([pz]))
-        return eps[0], uu[0], d[0], smooth
-
-    def component(self) -> str:
-        return f"ec_{self.name or self.label}"
-
-    def _host_beams(self, r: float, mu_s: float) -> tuple[Array, Array, bool]:
-        """(w = ε(1 − cos ψ), U/ε²) of the beams at height r for the line of sight."""
-        eps, uu, d, smooth = self._flat_beams(0.0, r)
-        sin_s = math.sqrt(max(0.0, 1.0 - mu_s * mu_s))
-        one_minus = 1.0 - (d[:, 0] * sin_s + d[:, 2] * mu_s)
-        keep = (one_minus > 0.0) & (uu > 0.0)
-        return eps[keep] * one_minus[keep], uu[keep] / eps[keep] ** 2, smooth
-
-    def ec_sed(self, state: Any, nu_obs: Array, K: Any) -> Array:
-        if not hasattr(K, "external_compton"):
-            raise ValueError(f"{type(self).__name__}: external Compton on an anisotropic field "
-                             "needs the accurate kernels (kernels='accurate')")
-        r = getattr(state, "r", None)
-        if r is None or not r > 0.0:
-            raise ValueError(f"{type(self).__name__} needs the blob's distance r from the black hole")
-        d = state.doppler
-        nu_h = nu_obs * (1.0 + state.z)
-        g_h, n_h = host_electrons(state.g, state.n, d, state.volume)
-        out = np.zeros_like(nu_obs)
-        if g_h.size < 2:
-            return out
-        w, a, smooth = self._host_beams(r, cos_viewing(state.Gamma, d))
-        if w.size == 0:
-            return out
-        j = np.asarray(K.external_compton(nu_h, g_h, n_h, w * k.MEC2 / k.H, a, smooth))
-        live = j > 0.0
-        out[live] = nu_h[live] * (d / state.distance**2) * j[live]
-        return out
-
-    def energy_density(self, r: Any) -> u.Quantity:
-        """Energy density [erg cm⁻³] of the field at height r on the axis
-        (black-hole frame)."""
-        _, uu, _, _ = self._flat_beams(0.0, _cm("r", r))
-        return float(uu.sum()) * u.erg / u.cm**3
-
-    def opacity(self, nu: Any, r: Any, z: float, theta_s: Any = 0.0) -> Array:
-        """Optical depth for pair production on this field of γ-rays observed
-        at frequency ν, emitted at height r on the axis towards a line of
-        sight at angle θ_s to it (a Quantity angle, or radians), along their
-        path from the blob to infinity.  See the module docstring."""
-        nu_h = np.atleast_1d(_hz(nu)).astype(float) * (1.0 + float(z))
-        rr = _cm("r", r)
-        th = theta_s.to_value(u.rad) if isinstance(theta_s, u.Quantity) else float(theta_s)
-        ls, lw = path_nodes(rr, self.scale())
-        eps1 = nu_h * k.H / k.MEC2
-        # The depth depends on the field and the geometry only, not on the
-        # electrons that a fit mostly varies: the last few are kept.
-        key = (type(self).__name__, tuple(p.raw for p in self.parameters.values()),
-               self._resolution(), rr, float(z), th, eps1.tobytes())
-        tau = _OPACITY_CACHE.get(key)
-        if tau is None:
-            tau = self._opacity(eps1, rr, th)
-            while len(_OPACITY_CACHE) >= 16:
-                _OPACITY_CACHE.pop(next(iter(_OPACITY_CACHE)), None)
-            _OPACITY_CACHE[key] = tau
-        tau = tau.copy()
-        return tau.reshape(np.shape(nu)) if np.ndim(nu) else tau
-
-    def _opacity(self, eps1: Array, rr: float, th: float) -> Array:
-        ls, lw = path_nodes(rr, self.scale())
-        eps, uu, d, _ = self.beams(ls * math.sin(th), rr + ls * math.cos(th), coarse=True)
-        cos_psi = d[..., 0] * math.sin(th) + d[..., 2] * math.cos(th)
-        return gamma_gamma_coefficient(eps1, eps.ravel(), (uu * lw[:, None]).ravel(),
-                                       cos_psi.ravel())
-
-    def scale(self) -> float:
-        """A length [cm] beyond which the field falls off as 1/distance²."""
-        raise NotImplementedError
-
-    def _resolution(self) -> tuple[int, ...]:
-        return tuple(int(self.__dict__.get(n, 0)) for n in ("n_mu", "n_phi", "n_energy", "n_radius"))
-
-    def own_sed(self, nu_obs: Array, z: float, distance: float, mu_s: float) -> Array | None:
-        """ν F_ν [erg cm⁻² s⁻¹] of the field's own emission seen by the observer,
-        or None when it has none of its own."""
-        return None
-
-
-_OPACITY_CACHE: dict[tuple[Any, ...], Array] = {}
 
 
 class PointSourceBehindJet(GeometricField):

@@ -28,7 +28,7 @@ from __future__ import annotations
 
 import copy
 import math
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable
 from typing import Any
 
 import numpy as np
@@ -40,6 +40,7 @@ from . import _constants as k
 from .distributions import ElectronDistribution, powerlaw_moment
 from .fields import CMB, ExternalField, LineField
 from .parameters import Parameter, Parameters
+from ._blob_parameters import _SPECS, _norm_property, _plain_property, blob_parameters, blob_repr
 from ._observed import ebl_choice, ec_losses, field_labels, observed_components
 from .sphere import BlobState, escape_factor, seed_factor, synchrotron_field
 
@@ -49,60 +50,6 @@ __all__ = ["Blob", "CMB", "LineField", "escape_factor", "seed_factor"]
 
 COMPONENTS = ("synchrotron", "ssc", "ec")
 NUFNU_UNIT = u.erg / (u.cm**2 * u.s)
-
-#: The blob's own parameters: unit, default fitting bounds, scale, frozen
-#: state, and the range where the computation is meaningful (``valid``).
-_SPECS: dict[str, dict[str, Any]] = {
-    "radius": dict(unit=u.cm, min=1e13, max=1e19, scale="log", valid=(1e3, 1e28),
-                   description="radius of the sphere, blob frame"),
-    "B": dict(unit=u.G, min=1e-4, max=1e3, scale="log", valid=(1e-15, 1e15),
-              description="magnetic field, blob frame"),
-    "doppler": dict(min=1.0, max=100.0, scale="log", valid=(1e-5, 1e5),
-                    description="Doppler factor"),
-    "Gamma": dict(min=1.0, max=100.0, scale="log", valid=(1.0, 1e5), frozen=True,
-                  description="bulk Lorentz factor"),
-    "z": dict(min=0.0, max=10.0, valid=(0.0, 1e3), frozen=True, description="redshift"),
-    "distance": dict(unit=u.cm, min=1e24, max=1e30, scale="log", valid=(1.0, 1e33),
-                     frozen=True, description="luminosity distance"),
-    "energy": dict(unit=u.erg, min=1e38, max=1e56, scale="log", valid=(1e-10, 1e80),
-                   description="total electron energy, blob frame"),
-    # density = 0 is an empty blob (the start of a flare): no electrons, no emission.
-    "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(0.0, 1e40),
-                    description="electron number density, blob frame"),
-    "r": dict(unit=u.cm, min=1e15, max=1e21, scale="log", valid=(0.0, 1e30), open_low=True,
-              description="distance of the blob from the black hole"),
-}
-
-
-def _plain_property(name: str, doc: str, follows: str | None = None) -> property:
-    """A property reading and writing the parameter ``name``; with ``follows``
-    (a method name), assigning None makes the value follow that method."""
-    def fget(self: Blob) -> Any:
-        return self._p[name].value
-
-    def fset(self: Blob, value: Any) -> None:
-        if value is None and follows is not None:
-            self._p[name].follow(getattr(self, follows))
-        else:
-            self._p[name].value = value
-    return property(fget, fset, doc=doc)
-
-
-def _norm_property(name: str, moment: float, unit: u.UnitBase, doc: str) -> property:
-    """``energy`` or ``density``: the parameter when it normalises the
-    electrons, else computed from them; assigning makes it the normalisation."""
-    def fget(self: Blob) -> Any:
-        if self._norm == name:
-            return self._p[name].value
-        s = self.state()
-        weight = k.MEC2 * s.volume if moment == 1.0 else 1.0
-        return weight * powerlaw_moment(s.g, s.n, moment) * unit
-
-    def fset(self: Blob, value: Any) -> None:
-        self._p[name].value = value
-        self._norm = name
-    return property(fget, fset, doc=doc)
-
 
 class Blob:
     """A homogeneous sphere of electrons in a tangled field, moving towards us.
@@ -286,18 +233,7 @@ class Blob:
         """The blob's parameters, its distribution's ("electrons.<name>") and
         its fields' ("external[i].<name>", or "external.<field name>.<name>"
         for a named field, also reachable by its index)."""
-        own = ("radius", "B", "doppler", "Gamma", "z", "distance", self._norm) \
-            + (("r",) if "r" in self._p else ())
-        items = [(name, self._p[name]) for name in own]
-        items += [(f"electrons.{n}", p) for n, p in self._electrons.parameters.items()]
-        aliases = {}
-        for i, field in enumerate(self._external):
-            prefix = f"external.{field.name}" if field.name else f"external[{i}]"
-            for n, p in field.parameters.items():
-                items.append((f"{prefix}.{n}", p))
-                if field.name:
-                    aliases[f"external[{i}].{n}"] = f"{prefix}.{n}"
-        return Parameters(items, aliases)
+        return blob_parameters(self)
 
     def sed_depends_on(self, name: str) -> bool:
         """Whether the spectrum depends on the parameter ``name`` now."""
@@ -495,14 +431,4 @@ class Blob:
         return blob_from_dict(cls, d)
 
     def __repr__(self) -> str:
-        params = self.parameters
-        width = max(len(name) for name in params)
-        lines = []
-        for name, p in params.items():
-            unit = "" if p.unit == u.dimensionless_unscaled else f" {p.unit.to_string()}"
-            flags = [f for f, on in (("frozen", p.frozen), ("follows", p.derived)) if on]
-            note = f"  ({', '.join(flags)})" if flags else ""
-            lines.append(f"  {name:<{width}} = {p.raw:.6g}{unit}{note}")
-        grids = f"n_gamma={self._n_gamma}, seed_per_decade={self._seed_per_decade:g}"
-        return (f"Blob(electrons={self._electrons!r}, external={self._external!r}, {grids}\n"
-                + "\n".join(lines) + "\n)")
+        return blob_repr(self)
