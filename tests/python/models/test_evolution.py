@@ -169,15 +169,18 @@ LY_ALPHA = 2.466e15                            # Hz
     (PointSourceBehindJet(1.7e44, 1e12 * u.Hz), R_NEAR, 1e3,
      lambda g, t: g / (1 + _thomson(1.7e44 / (4 * math.pi * k.C * R_NEAR**2) * _boosted(1.0))
                        * g * t * TLC)),
-    # Lyman α on electrons of γ ~ 1e4: γε' ~ 1, Klein-Nishina
+    # Lyman α on electrons of γ ~ 1e4: γε' ~ 1, Klein-Nishina; the same
+    # field as an isotropic line of the host frame
     (SphericalShellBLR(1e45, 3 * L_BLR / 1e45, R_BLR), R_NEAR, 1e4,
      _klein_nishina_shell_path(3 * L_BLR / (4 * math.pi * k.C * R_BLR**2), LY_ALPHA, 2e4)),
+    (LineField(3 * L_BLR / (4 * math.pi * k.C * R_BLR**2) * u.erg / u.cm**3, LY_ALPHA * u.Hz),
+     None, 1e4, _klein_nishina_shell_path(3 * L_BLR / (4 * math.pi * k.C * R_BLR**2), LY_ALPHA, 2e4)),
 ])
 def test_a_flare_cools_on_the_fields_of_the_nucleus(field, r, g0, path):
     gin = np.geomspace(g0, 2 * g0, 6)
     blob = Blob(radius=R * u.cm, B=1e-6 * u.G, doppler=GAMMA_BULK, Gamma=GAMMA_BULK, z=0.1,
                 electrons=Tabulated(gin, np.ones(6)), density=1e-3, external=[field],
-                r=r * u.cm)
+                r=None if r is None else r * u.cm)
     times = np.array([0.0, 0.5, 2.0, 8.0])
     with warnings.catch_warnings():
         warnings.simplefilter("error")              # every field cools: nothing left out
