@@ -7,17 +7,12 @@ from __future__ import annotations
 import functools
 import math
 
-from typing import Any
-
 import numpy as np
 import numpy.typing as npt
-from astropy import units as u
 
 from . import _constants as k
 
 Array = npt.NDArray[np.float64]
-
-SIGMA_T = 6.6524587321e-25
 
 
 class GL4:
@@ -85,7 +80,7 @@ def sigma_gg(s: Array) -> Array:
     live = s > 1.0
     b2 = 1.0 - 1.0 / s[live]
     b = np.sqrt(b2)
-    out[live] = (3.0 * SIGMA_T / 16.0) * (1.0 - b2) * (
+    out[live] = (3.0 * k.SIGMA_T / 16.0) * (1.0 - b2) * (
         (3.0 - b2 * b2) * np.log1p(2.0 * b / (1.0 - b)) - 2.0 * b * (2.0 - b2))
     return out
 
@@ -110,17 +105,26 @@ def gamma_gamma_coefficient(eps1: Array, eps: Array, uu: Array, cos_psi: Array,
     live = eps1 * w.max() / 2.0 > 1.0
     if not np.any(live):
         return out
-    lo, hi = math.log10(w.min()), math.log10(w.max())
-    n = max(2, int(math.ceil((hi - lo) * per_decade)) + 1)
-    pos = (np.log10(w) - lo) / max(hi - lo, 1e-300) * (n - 1)
-    i = np.clip(np.floor(pos).astype(int), 0, n - 2)
-    t = pos - i
-    weight = np.zeros(n)
-    np.add.at(weight, i, c * (1.0 - t))
-    np.add.at(weight, i + 1, c * t)
-    grid = np.logspace(lo, hi, n) if hi > lo else np.full(n, w.max())
+    grid, weight = log_grid_share(w, c, per_decade)
     out[live] = sigma_gg(eps1[live, None] * grid[None, :] / 2.0) @ weight
     return out
+
+
+def log_grid_share(x: Array, weight: Array, per_decade: float) -> tuple[Array, Array]:
+    """(grid, shares): the points x > 0 with their weights gathered on a
+    logarithmic grid of ``per_decade`` points a decade from min(x) to max(x),
+    each weight shared between its two neighbouring nodes linearly in log x
+    (which keeps the sum of the weights and their mean log x)."""
+    lo, hi = math.log10(x.min()), math.log10(x.max())
+    n = max(2, int(math.ceil((hi - lo) * per_decade)) + 1)
+    pos = (np.log10(x) - lo) / max(hi - lo, 1e-300) * (n - 1)
+    i = np.clip(np.floor(pos).astype(int), 0, n - 2)
+    t = pos - i
+    shares = np.zeros(n)
+    np.add.at(shares, i, weight * (1.0 - t))
+    np.add.at(shares, i + 1, weight * t)
+    grid = np.logspace(lo, hi, n) if hi > lo else np.full(n, x.max())
+    return grid, shares
 
 
 def path_nodes(r: float, scale: float, reach: float = 1e3) -> tuple[Array, Array]:
@@ -138,18 +142,6 @@ def path_nodes(r: float, scale: float, reach: float = 1e3) -> tuple[Array, Array
 
 def _res(n: int, coarse: bool) -> int:
     return max(4, n // 2) if coarse else n
-
-
-def _cm(name: str, value: Any) -> float:
-    x = value.to_value(u.cm) if isinstance(value, u.Quantity) else float(value)
-    if not (math.isfinite(x) and x > 0.0):
-        raise ValueError(f"{name} must be positive and finite, got {value}")
-    return x
-
-
-def _hz(nu: Any) -> Array:
-    x = nu.to_value(u.Hz, equivalencies=u.spectral()) if isinstance(nu, u.Quantity) else nu
-    return np.asarray(x, dtype=float)
 
 
 def _direction(vx: Array, vy: Array, vz: Array) -> tuple[Array, Array]:

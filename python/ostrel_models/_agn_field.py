@@ -13,8 +13,9 @@ import numpy.typing as npt
 from astropy import units as u
 
 from . import _constants as k
-from ._agn_beams import _cm, _hz, cos_viewing, gamma_gamma_coefficient, path_nodes
-from .fields import ExternalField, host_electrons
+from . import validation
+from ._agn_beams import cos_viewing, gamma_gamma_coefficient, path_nodes
+from .fields import ExternalField, host_scattering
 
 Array = npt.NDArray[np.float64]
 
@@ -41,7 +42,9 @@ class GeometricField(ExternalField):
         return eps[0], uu[0], d[0], smooth
 
     def component(self) -> str:
-        return f"ec_{self.name or self.label}"
+        """Name of the field's share of the external Compton emission."""
+        from ._observed import field_label
+        return field_label(self, 0)
 
     def _host_beams(self, r: float, mu_s: float) -> tuple[Array, Array, bool]:
         """(w = ε(1 − cos ψ), U/ε²) of the beams at height r for the line of sight."""
@@ -58,24 +61,16 @@ class GeometricField(ExternalField):
         r = getattr(state, "r", None)
         if r is None or not r > 0.0:
             raise ValueError(f"{type(self).__name__} needs the blob's distance r from the black hole")
-        d = state.doppler
-        nu_h = nu_obs * (1.0 + state.z)
-        g_h, n_h = host_electrons(state.g, state.n, d, state.volume)
-        out = np.zeros_like(nu_obs)
-        if g_h.size < 2:
-            return out
-        w, a, smooth = self._host_beams(r, cos_viewing(state.Gamma, d))
+        w, a, smooth = self._host_beams(r, cos_viewing(state.Gamma, state.doppler))
         if w.size == 0:
-            return out
-        j = np.asarray(K.external_compton(nu_h, g_h, n_h, w * k.MEC2 / k.H, a, smooth))
-        live = j > 0.0
-        out[live] = nu_h[live] * (d / state.distance**2) * j[live]
-        return out
+            return np.zeros_like(nu_obs)
+        return host_scattering(state, nu_obs, lambda nu_h, g_h, n_h: K.external_compton(
+            nu_h, g_h, n_h, w * k.MEC2 / k.H, a, smooth))
 
     def energy_density(self, r: Any) -> u.Quantity:
         """Energy density [erg cm⁻³] of the field at height r on the axis
         (black-hole frame)."""
-        _, uu, _, _ = self._flat_beams(0.0, _cm("r", r))
+        _, uu, _, _ = self._flat_beams(0.0, validation.positive("r", r, u.cm))
         return float(uu.sum()) * u.erg / u.cm**3
 
     def opacity(self, nu: Any, r: Any, z: float, theta_s: Any = 0.0) -> Array:
@@ -83,8 +78,8 @@ class GeometricField(ExternalField):
         at frequency ν, emitted at height r on the axis towards a line of
         sight at angle θ_s to it (a Quantity angle, or radians), along their
         path from the blob to infinity.  See the module docstring."""
-        nu_h = np.atleast_1d(_hz(nu)).astype(float) * (1.0 + float(z))
-        rr = _cm("r", r)
+        nu_h = np.atleast_1d(validation.frequencies("nu", nu)) * (1.0 + float(z))
+        rr = validation.positive("r", r, u.cm)
         th = theta_s.to_value(u.rad) if isinstance(theta_s, u.Quantity) else float(theta_s)
         ls, lw = path_nodes(rr, self.scale())
         eps1 = nu_h * k.H / k.MEC2

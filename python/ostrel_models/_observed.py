@@ -26,7 +26,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _constants as k
-from ._agn_beams import cos_viewing
+from ._agn_beams import cos_viewing, log_grid_share
 from .distributions import powerlaw_moment
 from .fields import CMB, LineField
 
@@ -107,16 +107,7 @@ def blob_frame_lines(eps: Array, uu: Array, mu: Array, Gamma: float,
     f = Gamma * (1.0 - beta * mu)
     keep = (uu > 0.0) & (f > 0.0)
     nu_p, u_p = eps[keep] * f[keep] * k.MEC2 / k.H, uu[keep] * f[keep] ** 2
-    lo, hi = math.log10(nu_p.min()), math.log10(nu_p.max())
-    n = max(2, int(math.ceil((hi - lo) * per_decade)) + 1)
-    grid = np.logspace(lo, hi, n)
-    pos = (np.log10(nu_p) - lo) / max(hi - lo, 1e-300) * (n - 1)
-    i = np.clip(np.floor(pos).astype(int), 0, n - 2)
-    t = pos - i
-    energy = np.zeros(n)
-    np.add.at(energy, i, u_p * (1.0 - t))
-    np.add.at(energy, i + 1, u_p * t)
-    return grid, energy
+    return log_grid_share(nu_p, u_p, per_decade)
 
 
 def blob_frame_field(field: Any, z: float, Gamma: float, r: float | None) -> tuple[Array, Array]:

@@ -48,7 +48,7 @@ from . import _backends
 from . import _constants as k
 from ._observed import blob_frame_field, line_cooling
 from .blob import Blob
-from .distributions import Tabulated, powerlaw_moment
+from .distributions import Tabulated, powerlaw_moment, powerlaw_segments
 
 Array = npt.NDArray[np.float64]
 
@@ -95,15 +95,7 @@ def cell_average(g: Array, x: Array, y: Array) -> Array:
                          0.0)
         val = np.where(live, y[j] * (pts / x[j]) ** slope, 0.0)
     val = np.where(np.isin(pts, x), np.interp(pts, x, y), val)
-    lr = np.log(pts[1:] / pts[:-1])
-    ok = (val[1:] > 0.0) & (val[:-1] > 0.0)
-    with np.errstate(divide="ignore", invalid="ignore"):
-        e = np.where(ok, np.log(val[1:] / np.where(ok, val[:-1], 1.0)) / lr, 0.0) + 1.0
-        seg = np.where(np.abs(e * lr) > 1e-12,
-                       pts[:-1] * val[:-1] * np.expm1(e * lr) / np.where(e == 0.0, 1.0, e),
-                       pts[:-1] * val[:-1] * lr)
-    seg = np.where(ok, seg, 0.0)
-    cum = np.concatenate([[0.0], np.cumsum(seg)])
+    cum = np.concatenate([[0.0], np.cumsum(powerlaw_segments(pts, val, 0.0))])
     at = np.interp(np.clip(edges, pts[0], pts[-1]), pts, cum)   # edges are among pts
     return np.diff(at) / (right - left)
 

@@ -59,7 +59,7 @@ from . import _constants as k
 from ._agn_beams import GL4, _direction, _res, blackbody_nodes, midpoint_phi
 # The opacity cache is reached as agn._OPACITY_CACHE (the benchmarks clear it).
 from ._agn_field import _OPACITY_CACHE, Beams, GeometricField  # noqa: F401
-from .fields import ExternalField
+from .fields import ExternalField, planck_intensity
 from .parameters import Parameter
 
 Array = npt.NDArray[np.float64]
@@ -67,10 +67,7 @@ Array = npt.NDArray[np.float64]
 __all__ = ["PointSourceBehindJet", "SphericalShellBLR", "RingDustTorus", "ShakuraSunyaevDisk",
            "LINES", "sublimation_radius"]
 
-G_NEWTON = 6.6743e-8
-M_SUN = 1.98840987e33
-PC = 3.0856775814913673e18
-SIGMA_SB = 5.670374419e-5
+G_NEWTON, M_SUN, PC, SIGMA_SB = k.G, k.M_SUN, k.PC, k.SIGMA_SB
 
 #: Rest wavelengths [Å] of the broad lines a shell can emit.
 LINES = {"Lyalpha": 1215.67, "Lybeta": 1025.72, "CIV": 1549.06, "MgII": 2798.75,
@@ -333,9 +330,7 @@ class ShakuraSunyaevDisk(GeometricField):
         live = k.H * nu < 700.0 * k.K_B * temp.max()          # beyond, below e⁻⁷⁰⁰
         if not np.any(live):
             return out
-        x = k.H * nu[live, None] / (k.K_B * np.maximum(temp[None, :], 1e-300))
-        b_nu = np.where(x < 700.0, 2.0 * k.H * nu[live, None] ** 3 / k.C**2
-                        / np.expm1(np.minimum(x, 700.0)), 0.0)
+        b_nu = planck_intensity(nu[live, None], temp[None, :])
         integrand = 2.0 * math.pi * (R * r_g) ** 2 * b_nu         # R dR = R² dln R
         from scipy.integrate import simpson
         out[live] = nu[live] * max(mu_s, 0.0) * simpson(integrand, x=t, axis=1) / distance**2

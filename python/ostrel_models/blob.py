@@ -335,10 +335,7 @@ class Blob:
     def _frequencies(nu: Any) -> tuple[Array, npt.NDArray[np.intp]]:
         """The distinct frequencies [Hz] in increasing order (what the kernels
         take) and the indices that give back the caller's order."""
-        x = validation.to_unit("nu", nu, u.Hz, spectral=True)
-        arr = validation.vector("nu", np.atleast_1d(np.asarray(x)))
-        if not (np.all(np.isfinite(arr)) and np.all(arr > 0.0)):
-            raise ValueError("nu must be finite and positive")
+        arr = validation.frequencies("nu", nu, one_d=True)
         distinct, back = np.unique(arr, return_inverse=True)
         return distinct, back
 

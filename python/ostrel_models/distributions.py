@@ -65,7 +65,14 @@ _REGISTRY: dict[str, type[ElectronDistribution]] = {}
 
 
 def powerlaw_moment(x: Array, y: Array, k: float) -> float:
-    """∫ x^k y(x) dx over the grid, y a power law between neighbouring points.
+    """∫ x^k y(x) dx over the grid, y a power law between neighbouring points
+    (the sum of ``powerlaw_segments``)."""
+    return float(np.sum(powerlaw_segments(x, y, k)))
+
+
+def powerlaw_segments(x: Array, y: Array, k: float) -> Array:
+    """∫ x^k y(x) dx over each segment [x_i, x_{i+1}] of the grid, y a power
+    law between neighbouring points.
 
     Segments where y vanishes at either end count as zero (the kernels treat
     them the same way).  On a segment with y = y0 (x/x0)^s the integral is
@@ -81,7 +88,8 @@ def powerlaw_moment(x: Array, y: Array, k: float) -> float:
         e = s + k + 1.0
         a = e * lr
         factor = np.where(np.abs(a) > 1e-12, np.expm1(a) / np.where(e == 0.0, 1.0, e), lr)
-    return float(np.sum(np.where(ok, x0 ** (k + 1.0) * y0 * factor, 0.0)))
+    out: Array = np.where(ok, x0 ** (k + 1.0) * y0 * factor, 0.0)
+    return out
 
 
 class ElectronDistribution:

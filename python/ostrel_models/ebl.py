@@ -42,6 +42,8 @@ import numpy as np
 import numpy.typing as npt
 from astropy import units as u
 
+from . import validation
+
 __all__ = ["EBL_MODELS", "ebl_opacity"]
 
 Array = npt.NDArray[np.float64]
@@ -77,20 +79,6 @@ def table_range(model: str) -> tuple[u.Quantity, float]:
     return e * u.GeV, float(np.asarray(t._y)[-1])
 
 
-def _frequencies(nu: Any) -> Array:
-    if isinstance(nu, u.Quantity):
-        try:
-            x = nu.to_value(u.Hz, equivalencies=u.spectral())
-        except u.UnitConversionError:
-            raise u.UnitConversionError(f"nu: cannot convert {nu.unit} to Hz") from None
-    else:
-        x = nu
-    arr = np.asarray(x, dtype=float)
-    if not (np.all(np.isfinite(arr)) and np.all(arr > 0.0)):
-        raise ValueError("nu must be finite and positive")
-    return arr
-
-
 def _tau_at(t: Any, z: float, e_gev: Array) -> Array:
     """The table's interpolated τ at energies inside its range (any order)."""
     if e_gev.size == 0:
@@ -120,7 +108,7 @@ def ebl_opacity(nu: Any, z: float, model: str = "dominguez2011") -> Array:
     energy or redshift; below its lowest energy, see the module docstring.
     """
     t = _table(model)
-    x = _frequencies(nu)
+    x = validation.frequencies("nu", nu)
     zf = float(z)
     (e_lo, e_hi), z_hi = table_range(model)
     e_lo_v, e_hi_v = e_lo.to_value(u.GeV), e_hi.to_value(u.GeV)

@@ -35,6 +35,7 @@ from astropy import units as u
 from astropy.table import QTable
 
 from . import _constants as k
+from . import validation
 from ._stepper import Stepper
 from .blob import Blob
 from .distributions import Tabulated, powerlaw_moment
@@ -287,8 +288,9 @@ class Evolution:
         grids = []
         for band in bands:
             lo, hi = band[0], band[1]
-            lo_hz = _frequency(lo)
-            hi_hz = top if hi is None else _frequency(hi)
+            lo_hz = validation.real("band", lo, u.Hz, spectral=True, finite=False)
+            hi_hz = top if hi is None else validation.real("band", hi, u.Hz, spectral=True,
+                                                           finite=False)
             lo_hz, hi_hz = sorted((lo_hz, min(hi_hz, top) if math.isinf(hi_hz) else hi_hz))
             if not 0.0 < lo_hz < hi_hz:
                 raise ValueError(f"band: need 0 < lo < hi, got {lo_hz:.4g} and {hi_hz:.4g} Hz")
@@ -318,12 +320,6 @@ class Evolution:
         for name, values in self._budget.items():
             table[name] = values[at] * u.erg
         return table
-
-
-def _frequency(x: Any) -> float:
-    if isinstance(x, u.Quantity):
-        return float(x.to_value(u.Hz, equivalencies=u.spectral()))
-    return float(x)
 
 
 def _window_weights(sample: Array, snaps: Array, reach: Array) -> Array:

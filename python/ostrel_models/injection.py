@@ -24,6 +24,7 @@ import numpy as np
 import numpy.typing as npt
 from astropy import units as u
 
+from . import validation
 from .distributions import ElectronDistribution
 
 Array = npt.NDArray[np.float64]
@@ -35,11 +36,7 @@ def _time(name: str, value: Any, light_crossing: float) -> float:
     """A blob-frame time in units of R/c: a Quantity of time is converted
     with the light-crossing time [s], a plain number is taken as is."""
     if isinstance(value, u.Quantity):
-        try:
-            seconds = value.to_value(u.s)
-        except u.UnitConversionError:
-            raise u.UnitConversionError(f"{name}: cannot convert {value.unit} to s") from None
-        x = np.asarray(seconds, dtype=float) / light_crossing
+        x = np.asarray(validation.to_unit(name, value, u.s), dtype=float) / light_crossing
     else:
         try:
             x = np.asarray(value, dtype=float)
