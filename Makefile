@@ -44,6 +44,7 @@ install: $(VPY)
 
 demo: install
 	$(VPY) examples/fit_mrk421.py --out out
+	$(VPY) examples/fit_pks1510.py --out out
 	$(VPY) examples/demo.py
 	$(VPY) examples/ssc_blob.py --out out
 

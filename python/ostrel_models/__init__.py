@@ -14,18 +14,27 @@ fit of the blob to a measured SED.
     >>> blob.sed(np.logspace(8, 28, 200) * u.Hz)          # doctest: +SKIP
 """
 
+from ._version import __version__
 from ._backends import available_kernels
-from .blob import CMB, Blob, LineField
+from .blob import Blob
+from .fields import CMB, ExternalField, IsotropicField, LineField
+from .io import load_model, save_model
+from .parameters import Parameter, Parameters
 from .data import available_seds, read_sed
 from .distributions import (BrokenPowerLaw, ElectronDistribution, ExpCutoffPowerLaw,
                             LogParabola, PowerLaw, Tabulated)
 from .fitting import DEFAULT_SYSTEMATICS, FitResult, fit_sed
+from .likelihood import log_likelihood
+from .sampling import SampleResult, sample_sed
 
 __all__ = [
-    "Blob", "CMB", "LineField",
+    "__version__",
+    "Blob", "CMB", "LineField", "ExternalField", "IsotropicField",
+    "Parameter", "Parameters", "save_model", "load_model",
     "ElectronDistribution", "PowerLaw", "BrokenPowerLaw", "LogParabola", "ExpCutoffPowerLaw",
     "Tabulated",
     "read_sed", "available_seds",
     "fit_sed", "FitResult", "DEFAULT_SYSTEMATICS",
+    "log_likelihood", "sample_sed", "SampleResult",
     "available_kernels",
 ]

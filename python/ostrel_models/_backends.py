@@ -12,8 +12,10 @@ density on their own grid).  ``"accurate"`` is that module itself;
   divided here by 4π;
 - ``rad_cool_mono`` returns C u γβ F_KN, multiplied here by γβ;
 - the classic set has no synchrotron loss rate (the closed form
-  (4/3) σ_T c u_B γ²β² / m_e c² is used) and no γγ opacity (taken from the
-  accurate set when it is installed, otherwise zero, with a warning).
+  (4/3) σ_T c u_B γ²β² / m_e c² is used) and no γγ opacity: its namespace has
+  no ``gamma_gamma_opacity``, and ``gamma_gamma_wanted`` decides what a model
+  does then (the classic set never calls the accurate one behind the user's
+  back).
 """
 
 from __future__ import annotations
@@ -27,7 +29,7 @@ import numpy as np
 
 from . import _constants as k
 
-__all__ = ["get", "available_kernels", "have_accurate"]
+__all__ = ["get", "available_kernels", "have_accurate", "gamma_gamma_wanted"]
 
 _CACHE: dict[str, Any] = {}
 
@@ -100,20 +102,10 @@ def _classic() -> SimpleNamespace:
         g = np.asarray(gamma, dtype=float)
         return k.THOMSON_LOSS * B * B / (8.0 * math.pi) * (g * g - 1.0)
 
-    def gamma_gamma_opacity(nu, seed_nu, seed_u):
-        try:
-            from . import kernels  # type: ignore[attr-defined]
-            return kernels.gamma_gamma_opacity(nu, seed_nu, seed_u)
-        except (ImportError, AttributeError):
-            warnings.warn("no gamma-gamma opacity without the accurate kernels; "
-                          "internal absorption left out", RuntimeWarning, stacklevel=3)
-            return np.zeros_like(np.asarray(nu, dtype=float))
-
     return SimpleNamespace(
         synchrotron=synchrotron, inverse_compton=inverse_compton,
         inverse_compton_mono=inverse_compton_mono, compton_cooling=compton_cooling,
-        compton_cooling_mono=compton_cooling_mono, synchrotron_cooling=synchrotron_cooling,
-        gamma_gamma_opacity=gamma_gamma_opacity)
+        compton_cooling_mono=compton_cooling_mono, synchrotron_cooling=synchrotron_cooling)
 
 
 def available_kernels() -> list[str]:
@@ -128,3 +120,27 @@ def get(name: str) -> Any:
     if name not in _CACHE:
         _CACHE[name] = _accurate() if name == "accurate" else _classic()
     return _CACHE[name]
+
+
+_WARNED: set[str] = set()
+
+
+def gamma_gamma_wanted(K: Any, kernels: str, gamma_gamma: bool | None) -> bool:
+    """Whether a model adds the γγ opacity of kernel set ``K`` (named ``kernels``).
+
+    ``None`` (the default of the models) means "when the set has it".  A set
+    without it (the classic one) refuses ``True`` with a ValueError, and for
+    ``None`` leaves the absorption out with a RuntimeWarning, once per process
+    and set, so that existing scripts keep running.
+    """
+    if hasattr(K, "gamma_gamma_opacity"):
+        return True if gamma_gamma is None else bool(gamma_gamma)
+    if gamma_gamma:
+        raise ValueError(f"gamma_gamma: the {kernels} kernels have no gamma-gamma opacity; "
+                         "pass gamma_gamma=False, or use kernels='accurate'")
+    if gamma_gamma is None and kernels not in _WARNED:
+        _WARNED.add(kernels)
+        warnings.warn(f"the {kernels} kernels have no gamma-gamma opacity: internal "
+                      "absorption is left out (pass gamma_gamma=False to say so)",
+                      RuntimeWarning, stacklevel=4)
+    return False

@@ -17,9 +17,13 @@ from __future__ import annotations
 
 import math
 from collections.abc import Sequence
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
+
+from . import validation
+from .parameters import Parameter, Parameters
 
 Array = npt.NDArray[np.float64]
 
@@ -34,21 +38,30 @@ __all__ = [
 ]
 
 
-def _finite(name: str, value: object) -> float:
-    try:
-        x = float(value)  # type: ignore[arg-type]
-    except (TypeError, ValueError):
-        raise TypeError(f"{name} must be a real number, got {value!r}") from None
-    if not math.isfinite(x):
-        raise ValueError(f"{name} must be finite, got {x}")
-    return x
+#: Default description, fitting bounds, scale, frozen state and valid range of
+#: the distributions' parameters, by name.  Indices span what spectra show
+#: (bounds [1, 6]); Lorentz factors are fitted in the logarithm.
+_LORENTZ = (1.0, 1e12)
+_INDEX = (-50.0, 50.0)
+SPECS: dict[str, dict[str, Any]] = {
+    "p": dict(description="power-law index", min=1.0, max=6.0, valid=_INDEX),
+    "p1": dict(description="index below the break", min=1.0, max=6.0, valid=_INDEX),
+    "p2": dict(description="index above the break", min=1.0, max=6.0, valid=_INDEX),
+    "q": dict(description="curvature of the log-parabola", min=0.0, max=2.0, valid=(-10.0, 10.0)),
+    "gamma_min": dict(description="lowest Lorentz factor", min=1.0, max=1e5, scale="log",
+                      valid=_LORENTZ),
+    "gamma_max": dict(description="highest Lorentz factor", min=1e3, max=1e9, scale="log",
+                      valid=_LORENTZ, frozen=True),
+    "gamma_b": dict(description="Lorentz factor of the break", min=10.0, max=1e8,
+                    scale="log", valid=_LORENTZ),
+    "gamma_0": dict(description="pivot Lorentz factor", min=1.0, max=1e8, scale="log",
+                    valid=(0.0, _LORENTZ[1]), open_low=True),
+    "gamma_c": dict(description="cut-off Lorentz factor", min=10.0, max=1e9, scale="log",
+                    valid=(0.0, _LORENTZ[1]), open_low=True),
+}
+_GENERIC = dict(description="", valid=(-math.inf, math.inf))
 
-
-def _positive(name: str, value: object) -> float:
-    x = _finite(name, value)
-    if x <= 0.0:
-        raise ValueError(f"{name} must be positive, got {x}")
-    return x
+_REGISTRY: dict[str, type[ElectronDistribution]] = {}
 
 
 def powerlaw_moment(x: Array, y: Array, k: float) -> float:
@@ -77,15 +90,78 @@ class ElectronDistribution:
     gamma_min: float
     gamma_max: float
 
-    #: Parameter names, in the order of the constructor.
-    parameters: tuple[str, ...] = ()
+    #: Parameter names, in the order of the constructor (a subclass that
+    #: still names them in a tuple ``parameters`` gets them moved here).
+    _parameter_names: tuple[str, ...] = ()
+
+    def __init_subclass__(cls, **kwargs: Any) -> None:
+        super().__init_subclass__(**kwargs)
+        names = cls.__dict__.get("parameters")
+        if isinstance(names, tuple):
+            cls._parameter_names = names
+            delattr(cls, "parameters")
+        _REGISTRY[cls.__name__] = cls
 
     def __setattr__(self, name: str, value: object) -> None:
-        # Parameters are plain floats; a wrong type is refused at once, the
-        # relations between parameters are checked by validate().
-        if name in self.parameters:
-            value = _finite(name, value)
+        # Parameters live in Parameter objects (shared with ``.parameters``):
+        # a wrong type or a value outside the valid range is refused at once,
+        # the relations between parameters are checked by validate().
+        if name in self._parameter_names:
+            params = self.__dict__.setdefault("_params", {})
+            if name in params:
+                params[name].value = value
+            else:
+                spec = SPECS.get(name, _GENERIC)
+                params[name] = Parameter(name, value, **spec)
+            return
         object.__setattr__(self, name, value)
+
+    def __getattr__(self, name: str) -> Any:
+        params = self.__dict__.get("_params")
+        if params is not None and name in params:
+            return params[name].raw
+        raise AttributeError(f"{type(self).__name__!r} object has no attribute {name!r}")
+
+    @property
+    def parameters(self) -> Parameters:
+        """The shape's parameters, in the order of the constructor."""
+        params = self.__dict__.get("_params", {})
+        return Parameters((name, params[name]) for name in self._parameter_names)
+
+    def snapshot(self) -> ElectronDistribution:
+        """An independent copy with the present values (what one evaluation of
+        a model uses, so that later assignments do not reach into it).  The
+        parameters are copied, other attributes shared: a subclass holding
+        mutable state of its own overrides this."""
+        new = object.__new__(type(self))
+        new.__dict__.update(self.__dict__)
+        params = {k: p.clone() for k, p in self.__dict__.get("_params", {}).items()}
+        new.__dict__["_params"] = params
+        # The values also as plain attributes: the copy is never assigned to,
+        # and the shape's arithmetic reads them without the lookup of __getattr__.
+        new.__dict__.update((k, p.raw) for k, p in params.items())
+        return new
+
+    def to_dict(self) -> dict[str, Any]:
+        """The type and every parameter (value, bounds, frozen state), in plain types."""
+        return {"type": type(self).__name__,
+                "parameters": {k: p.to_dict() for k, p in self.parameters.items()}}
+
+    @classmethod
+    def from_dict(cls, d: dict[str, Any]) -> ElectronDistribution:
+        """The distribution ``to_dict`` describes (of any registered type)."""
+        kind = _REGISTRY.get(d.get("type", ""))
+        if kind is None or not issubclass(kind, cls):
+            raise ValueError(f"unknown electron distribution type {d.get('type')!r}")
+        return kind._from_dict(d)
+
+    @classmethod
+    def _from_dict(cls, d: dict[str, Any]) -> ElectronDistribution:
+        params = d.get("parameters", {})
+        out = cls(**{k: v["value"] for k, v in params.items()})
+        for k, v in params.items():
+            out.parameters[k].apply(v)
+        return out
 
     def validate(self) -> None:
         """Raise ValueError naming the parameter if the shape is not usable."""
@@ -155,10 +231,10 @@ class ElectronDistribution:
         return ()
 
     def __repr__(self) -> str:
-        args = ", ".join(f"{p}={getattr(self, p):.6g}" for p in self.parameters)
+        args = ", ".join(f"{p}={getattr(self, p):.6g}" for p in self._parameter_names)
         return f"{type(self).__name__}({args})"
 
-    def _inside(self, gamma: Array) -> Array:
+    def _inside(self, gamma: Array) -> npt.NDArray[np.bool_]:
         g = np.asarray(gamma, dtype=float)
         return (g >= self.gamma_min) & (g <= self.gamma_max)
 
@@ -166,7 +242,7 @@ class ElectronDistribution:
 class PowerLaw(ElectronDistribution):
     """n(γ) ∝ γ^−p for γ_min ≤ γ ≤ γ_max."""
 
-    parameters = ("p", "gamma_min", "gamma_max")
+    _parameter_names = ("p", "gamma_min", "gamma_max")
 
     def __init__(self, p: float = 2.0, gamma_min: float = 1e2, gamma_max: float = 1e6) -> None:
         self.p = p
@@ -182,7 +258,7 @@ class PowerLaw(ElectronDistribution):
 class BrokenPowerLaw(ElectronDistribution):
     """n(γ) ∝ γ^−p1 below γ_b and ∝ γ_b^(p2−p1) γ^−p2 above (continuous)."""
 
-    parameters = ("p1", "p2", "gamma_b", "gamma_min", "gamma_max")
+    _parameter_names = ("p1", "p2", "gamma_b", "gamma_min", "gamma_max")
 
     def __init__(self, p1: float = 2.0, p2: float = 3.0, gamma_b: float = 1e4,
                  gamma_min: float = 1e2, gamma_max: float = 1e6) -> None:
@@ -195,8 +271,9 @@ class BrokenPowerLaw(ElectronDistribution):
 
     def validate(self) -> None:
         super().validate()
-        if self.gamma_b <= 0.0:
-            raise ValueError(f"gamma_b must be positive, got {self.gamma_b}")
+        if not self.gamma_min <= self.gamma_b <= self.gamma_max:
+            raise ValueError(f"gamma_b must lie in [gamma_min, gamma_max] = [{self.gamma_min:.6g}, "
+                             f"{self.gamma_max:.6g}], got {self.gamma_b:.6g}")
 
     def shape(self, gamma: Array) -> Array:
         g = np.asarray(gamma, dtype=float)
@@ -213,7 +290,7 @@ class LogParabola(ElectronDistribution):
 
     _curved = True
 
-    parameters = ("p", "q", "gamma_0", "gamma_min", "gamma_max")
+    _parameter_names = ("p", "q", "gamma_0", "gamma_min", "gamma_max")
 
     def __init__(self, p: float = 2.0, q: float = 0.5, gamma_0: float = 1e4,
                  gamma_min: float = 1e2, gamma_max: float = 1e7) -> None:
@@ -240,7 +317,7 @@ class ExpCutoffPowerLaw(ElectronDistribution):
 
     _curved = True
 
-    parameters = ("p", "gamma_c", "gamma_min", "gamma_max")
+    _parameter_names = ("p", "gamma_c", "gamma_min", "gamma_max")
 
     def __init__(self, p: float = 2.0, gamma_c: float = 1e5, gamma_min: float = 1e2,
                  gamma_max: float = 1e7) -> None:
@@ -268,11 +345,13 @@ class Tabulated(ElectronDistribution):
     and last points (read-only).
     """
 
-    parameters = ()
-
     def __init__(self, gamma: npt.ArrayLike, n: npt.ArrayLike) -> None:
-        g = np.asarray(getattr(gamma, "value", gamma), dtype=float)
-        v = np.asarray(getattr(n, "value", n), dtype=float)
+        # Copies, read-only: the caller may reuse its arrays, and a model
+        # evaluation in another thread must never see them change.
+        g = np.array(validation.vector("gamma", getattr(gamma, "value", gamma)), dtype=float)
+        v = np.array(validation.vector("n", getattr(n, "value", n)), dtype=float)
+        g.flags.writeable = False
+        v.flags.writeable = False
         if g.ndim != 1 or g.size < 2:
             raise ValueError("gamma must be a one-dimensional array of at least 2 points")
         if v.shape != g.shape:
@@ -302,6 +381,17 @@ class Tabulated(ElectronDistribution):
     def grid(self, n: int) -> Array:
         # The tabulated points themselves, so that no interpolation is added.
         return self._g.copy()
+
+    def snapshot(self) -> Tabulated:
+        return self                      # immutable: its arrays are private copies
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"type": "Tabulated", "gamma": [float(x) for x in self._g],
+                "n": [float(x) for x in self._n]}
+
+    @classmethod
+    def _from_dict(cls, d: dict[str, Any]) -> Tabulated:
+        return cls(d["gamma"], d["n"])
 
     def __repr__(self) -> str:
         return f"Tabulated({self._g.size} points, gamma {self.gamma_min:.3g}..{self.gamma_max:.3g})"

@@ -11,6 +11,8 @@ outside the grid, and a grid of one point holds none.  A tabulated seed field
 Output frequencies ``nu`` are independent points (any order, repeats allowed).
 Inputs are checked before any work: lengths that differ, a grid that is not
 strictly increasing, or a non-finite or negative value raise ``ValueError``
+naming the argument; complex input is a ``TypeError`` (never truncated to its
+real part) and a scalar too large for a double (``10**400``) a ``ValueError``
 naming the argument.  The computation runs on the package's worker pool
 (``RAYON_NUM_THREADS`` threads, read once per process) with the interpreter
 lock released; results do not depend on the number of threads.
@@ -25,6 +27,8 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _kernels
+from .validation import scalar as _scalar
+from .validation import vector as _vector
 
 __all__ = [
     "compton_cooling",
@@ -38,27 +42,6 @@ __all__ = [
 
 ArrayLike = Union[npt.ArrayLike, Sequence[float]]
 FloatArray = npt.NDArray[np.float64]
-
-
-def _vector(name: str, value: ArrayLike) -> FloatArray:
-    """``value`` as a contiguous 1-D float64 array, or an error naming it."""
-    try:
-        array = np.ascontiguousarray(value, dtype=np.float64)
-    except (TypeError, ValueError) as err:
-        raise type(err)(f"{name}: {err}") from None
-    if array.ndim != 1:
-        raise ValueError(f"{name}: must be one-dimensional, got an array of {array.ndim} dimensions")
-    return array
-
-
-def _scalar(name: str, value: float) -> float:
-    """``value`` as a float, or an error naming it."""
-    if np.ndim(value) != 0:
-        raise ValueError(f"{name}: must be a scalar, got an array of shape {np.shape(value)}")
-    try:
-        return float(value)
-    except (TypeError, ValueError) as err:
-        raise type(err)(f"{name}: {err}") from None
 
 
 def synchrotron(nu: ArrayLike, gamma: ArrayLike, n: ArrayLike, B: float) -> tuple[FloatArray, FloatArray]:

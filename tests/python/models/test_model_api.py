@@ -153,6 +153,11 @@ def _blob(**kw):
     return blob_with(PowerLaw(2.5, 10.0, 1e5), **kw)
 
 
+def K():
+    from ostrel_models import kernels
+    return kernels
+
+
 @pytest.mark.parametrize("make, exc, name", [
     (lambda: _blob(radius=-1 * u.cm), ValueError, "radius"),
     (lambda: _blob(B=1 * u.s), u.UnitConversionError, "B"),
@@ -171,10 +176,53 @@ def _blob(**kw):
     (lambda: _blob().sed([1e10, -1.0]), ValueError, "nu"),
     (lambda: _blob().sed([1e10], component="inverse"), ValueError, "component"),
     (lambda: _blob().sed([1e10], kernels="fast"), ValueError, "kernels"),
+    # Extreme numbers: each refused with the parameter's name and valid range.
+    (lambda: _blob(B=1e-200 * u.G), ValueError, r"B must lie in \[1e-15, 1e\+15\] G"),
+    (lambda: _blob(z=1e300), ValueError, r"z must lie in \[0, 1000\]"),
+    (lambda: _blob(doppler=1e100), ValueError, r"doppler must lie in"),
+    (lambda: _blob(radius=1e100), ValueError, r"radius must lie in \[1000, 1e\+28\] cm"),
+    (lambda: PowerLaw(2.0, 10.0, 1e300), ValueError, r"gamma_max must lie in \[1, 1e\+12\]"),
+    (lambda: _blob(seed_per_decade=math.inf), ValueError, r"seed_per_decade must lie in \[2, 1000\]"),
+    (lambda: _blob(n_gamma="x"), TypeError, r"n_gamma must be an integer in \[8, 100000\]"),
+    (lambda: _blob(n_gamma=20.5), ValueError, "n_gamma"),
+    (lambda: BrokenPowerLaw(gamma_b=1e8, gamma_max=1e5), ValueError, r"gamma_b must lie in \[gamma_min"),
+    (lambda: _blob(energy=None, density=np.nan), ValueError, "density must lie in"),
+    # Kernel scalars beyond a double, complex input: named, never truncated.
+    (lambda: K().synchrotron([1e10], [10, 100], [1, 1], 10**400), ValueError, "B: 1000.* too large"),
+    (lambda: K().inverse_compton_mono([1e20], [10, 100], [1, 1], 1e15, 10**400), ValueError, "u0:"),
+    (lambda: K().synchrotron(np.array([1e10 + 1j]), [10, 100], [1, 1], 1.0), TypeError, "nu: must be real"),
+    (lambda: K().synchrotron([1e10], [10, 100], [1, 1], 1 + 0j), TypeError, "B: must be real"),
+    (lambda: Tabulated([1, 2, 3], np.ones(3, complex)), TypeError, "n: must be real"),
+    (lambda: _blob().sed(np.array([1e10 + 1j])), TypeError, "nu: must be real"),
+    (lambda: _blob(B=1 + 1j), TypeError, "B must be a real number"),
+    # Fields: not a field, names that clash; the classic set has no γγ opacity.
+    (lambda: _blob(external=[1.0]), TypeError, "external fields must be"),
+    (lambda: _blob(external=[LineField(1, 1e15, name="x"), LineField(1, 1e14, name="x")]),
+     ValueError, "external: field names must differ"),
+    (lambda: _blob().sed([1e10], kernels="classic", gamma_gamma=True), ValueError, "gamma_gamma"),
 ])
 def test_bad_input_raises_an_error_naming_the_parameter(make, exc, name):
     with pytest.raises(exc, match=name):
         make()
+
+
+def test_extreme_but_valid_input_gives_finite_results(accurate):
+    # Frequencies up to the largest double: zero above every kinematic limit
+    # (they once overflowed to NaN); parameters at the ends of their ranges
+    # give finite spectra; a single field counts as a list of one.
+    nu = np.array([1e8, 1e15, 1e25, 1e250, 1.7e308])
+    line = LineField(1e-3 * u.erg / u.cm**3, 1e15 * u.Hz)
+    sed = _blob(external=line).seds(nu, kernels=accurate)
+    assert sed["total"].value[-2:].tolist() == [0.0, 0.0] and sed["ec"].value[2] > 0
+    np.testing.assert_array_equal(_blob(external=[line]).sed(nu, kernels=accurate).value,
+                                  sed["total"].value)
+    for kw in (dict(radius=1e28 * u.cm), dict(radius=1e3 * u.cm), dict(B=1e-15), dict(B=1e15),
+               dict(doppler=1e5, Gamma=6e4), dict(doppler=1e-5, Gamma=6e4), dict(z=1e3),
+               dict(energy=1e80 * u.erg), dict(energy=1e-10 * u.erg), dict(distance=1 * u.cm)):
+        blob = blob_with(ExpCutoffPowerLaw(2.0, 1e5, 1.0, 1e12), external=[line], **kw)
+        with np.errstate(over="raise", invalid="raise", divide="raise"):
+            values = blob.sed(np.geomspace(1e6, 1e30, 25), kernels=accurate).value
+        assert np.all(np.isfinite(values)) and np.all(values >= 0), kw
 
 
 def test_a_parameter_broken_after_construction_is_caught_before_computing():
@@ -229,3 +277,63 @@ def test_curved_shapes_get_a_grid_that_follows_their_curvature():
         return np.max(np.abs(interp[keep] / exact[keep] - 1))
     assert worst(g) < 0.015
     assert worst(np.geomspace(10.0, 1e9, n)) > 5 * worst(g)
+
+
+# --- threads: one evaluation, one model ------------------------------------------------
+
+def test_sed_in_threads_while_another_thread_changes_B(accurate):
+    # Every result must be the single-threaded result of one of the two
+    # fields, never a mixture (the seed grid of one B with the emissivity of
+    # the other, say).
+    import threading
+    blob = _blob(n_gamma=24, external=[LineField(1e-3, 1e15)])
+    nu = np.geomspace(1e9, 1e26, 40)
+    expected = []
+    for b in (0.1, 0.37):
+        blob.B = b
+        expected.append(blob.sed(nu, kernels=accurate).value)
+    results, stop = [], threading.Event()
+
+    def evaluate():
+        while not stop.is_set():
+            results.append(blob.sed(nu, kernels=accurate).value)
+
+    def flip():
+        i = 0
+        while len(results) < 200 and i < 10**6:       # bounded: stops by itself
+            blob.B = (0.1, 0.37)[i % 2]
+            i += 1
+        stop.set()
+
+    threads = [threading.Thread(target=evaluate) for _ in range(3)] + [threading.Thread(target=flip)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert len(results) >= 20
+    mixed = [r for r in results
+             if not any(np.array_equal(r, e) for e in expected)]
+    assert not mixed, f"{len(mixed)} of {len(results)} results belong to neither field"
+
+
+def test_tabulated_copies_the_arrays_it_is_given():
+    g = np.geomspace(10, 1e6, 30)
+    n = g**-2.5
+    tab = Tabulated(g, n)
+    before = blob_with(tab).sed([1e12, 1e20], kernels="classic", gamma_gamma=False).value
+    n[:] = 1.0
+    g[-1] = 2e7
+    after = blob_with(tab).sed([1e12, 1e20], kernels="classic", gamma_gamma=False).value
+    np.testing.assert_array_equal(after, before)
+    with pytest.raises(ValueError):
+        tab._n[0] = 2.0                       # read-only inside too
+
+
+def test_classic_kernels_leave_gamma_gamma_out_with_one_warning():
+    from ostrel_models import _backends
+    _backends._WARNED.discard("classic")
+    blob = _blob()
+    with pytest.warns(RuntimeWarning, match="no gamma-gamma opacity"):
+        a = blob.sed([1e10, 1e26], kernels="classic")
+    b = blob.sed([1e10, 1e26], kernels="classic", gamma_gamma=False)      # no warning again
+    np.testing.assert_array_equal(a.value, b.value)

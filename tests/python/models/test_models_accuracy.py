@@ -103,3 +103,31 @@ def test_gamma_gamma_opacity_threshold_and_power_law():
     c = ref.H**2 / ref.MC2**2
     want = 2 * ref.SIGMA_T * amplitude / ref.H * (c * nu) ** q * tail / (q + 2)
     assert kernels.gamma_gamma_opacity(nu, seed_nu, seed_u) == pytest.approx(want, rel=1e-6)
+
+
+# --- inverse Compton and Compton cooling against quadrature of the Klein-Nishina kernel ---
+
+def test_compton_kernels_against_quadrature_in_every_regime():
+    # Output energies from the Thomson limit through the transition to the
+    # Klein-Nishina tail near γ_max m c², on a coarse electron grid; losses
+    # from Thomson to deep Klein-Nishina.  The kernels promise 1e-3.
+    gamma, n = ref.electrons(8)
+    nu0, u0 = 2.5e15, 1e-3
+    regimes = ref.compton_regimes(ref.H * nu0 / ref.MC2, gamma[-1])
+    nu = np.concatenate([v[::2] for v in regimes.values()])
+    got = kernels.inverse_compton_mono(nu, gamma, n, nu0, u0)
+    assert ref.worst_relative_error(got, ref.inverse_compton_mono(nu, gamma, n, nu0, u0)) < 1e-3
+    seed_nu = np.geomspace(1e14, 1e16, 4)
+    seed_u = 1e-13 * (seed_nu / 1e14) ** -1.2
+    nu = np.concatenate([v[1::3] for v in ref.compton_regimes(ref.H * 1e15 / ref.MC2,
+                                                               gamma[-1]).values()])
+    got = kernels.inverse_compton(nu, gamma, n, seed_nu, seed_u)
+    assert ref.worst_relative_error(got, ref.inverse_compton(nu, gamma, n, seed_nu, seed_u)) < 1e-3
+    # Thomson from γ = 1.5 (exact, γ²β²), then 4γε from 0.04 to 4e4.
+    for g, nu0 in ((np.array([1.5, 10.0, 100.0]), 1.2e12),
+                   (np.array([1e3, 1e5, 1e7, 1e9]), ref.MC2 * 1e-5 / ref.H)):
+        got = kernels.compton_cooling_mono(g, nu0, 1e-3)
+        assert ref.worst_relative_error(got, ref.compton_cooling_mono(g, nu0, 1e-3)) < 1e-3
+    g = np.geomspace(1e3, 1e8, 4)
+    got = kernels.compton_cooling(g, seed_nu, seed_u)
+    assert ref.worst_relative_error(got, ref.compton_cooling(g, seed_nu, seed_u)) < 1e-3
