@@ -76,9 +76,14 @@ Vec compton_cooling_mono(Span gamma, double nu0, double u0) {
   checks::non_negative("u0", u0);
   const double lneps0 = std::log(nu0 * kEpsPerHz);
   const double coeff = constants::thomson_cooling_coeff;
+  // gamma^2 beta^2 <= 1e60 and 1e-120 < F_KN <= 1: with the coefficient times
+  // u0 within 1e+-100 the plain product stays normal; else it is formed apart.
+  const double coeff_u = coeff * u0;
+  const bool plain = coeff_u >= 1e-100 && coeff_u <= 1e100;
   Vec out = pool::parallel_map<double>(gamma.size(), [&](std::size_t i) {
     const double g = gamma[i];
-    return power_law::product({coeff, gamma_beta_squared(g), u0, kn::loss_factor_of_log(std::log(4.0 * g) + lneps0)});
+    const double f = kn::loss_factor_of_log(std::log(4.0 * g) + lneps0);
+    return plain ? coeff * gamma_beta_squared(g) * u0 * f : power_law::product({coeff, gamma_beta_squared(g), u0, f});
   });
   checks::representable("u0", "the loss rate", out);
   return out;

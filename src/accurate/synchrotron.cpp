@@ -219,10 +219,15 @@ std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
 Vec synchrotron_cooling(Span gamma, double B) {
   checks::lorentz_factors("gamma", gamma);
   checks::positive("B", B);
-  const double coeff = 4.0 / 3.0 * k::sigma_t * k::c / (8.0 * k::pi) / (k::m_e * k::c * k::c);
+  const double coeff = power_law::product({4.0 / 3.0 * k::sigma_t * k::c / (8.0 * k::pi) / (k::m_e * k::c * k::c), B, B});
+  // (gamma - 1)(gamma + 1) lies between 2e-16 and 1e60: with the coefficient
+  // within 1e+-200 the plain product stays normal; else it is formed apart.
+  const bool plain = coeff >= 1e-200 && coeff <= 1e200;
   Vec out(gamma.size());
   for (std::size_t i = 0; i < gamma.size(); ++i)
-    out[i] = power_law::product({coeff, B, B, gamma[i] - 1.0, gamma[i] + 1.0});
+    out[i] = plain ? coeff * (gamma[i] - 1.0) * (gamma[i] + 1.0)
+                   : power_law::product({4.0 / 3.0 * k::sigma_t * k::c / (8.0 * k::pi) / (k::m_e * k::c * k::c),
+                                         B, B, gamma[i] - 1.0, gamma[i] + 1.0});
   checks::representable("B", "the loss rate", out);
   return out;
 }
