@@ -29,6 +29,7 @@ Table::Table(std::span<const double> x, std::span<const double> f)
     Segment& s = seg_[j];
     s.ln_x0 = ln_x_[j];
     s.width = log_ratio(x_[j], x_[j + 1]);
+    s.inv_width = 1.0 / s.width;
     s.live = f[j] > 0.0 && f[j + 1] > 0.0;
     s.ln_f0 = s.live ? std::log(f[j]) : -std::numeric_limits<double>::infinity();
     s.rise = s.live ? log_ratio(f[j], f[j + 1]) : 0.0;

@@ -31,6 +31,7 @@ namespace ostrel::models::power_law {
 struct Segment {
   double ln_x0;  // ln x at the lower end
   double width;  // ln(x1 / x0) > 0
+  double inv_width;  // 1 / width
   double ln_f0;  // ln f at the lower end (-inf on a dead segment)
   double rise;   // ln(f1 / f0), finite on a live segment
   bool live;     // both end values positive
@@ -39,9 +40,10 @@ struct Segment {
   double ln_f1() const { return ln_f0 + rise; }
   // d ln f / d ln x.
   double slope() const { return rise / width; }
-  // ln f at ln x = ln_x0 + dt; the offset is taken from the lower end so that
-  // a steep segment on a narrow interval stays exact at its end points.
-  double ln_at_offset(double dt) const { return ln_f0 + rise * (dt / width); }
+  // ln f at ln x = ln_x0 + dt.  The fraction dt / width is held to [0, 1], so
+  // that on a segment of a few ulps, where dt carries a rounding error larger
+  // than the segment, ln f still lies between its end values.
+  double ln_at_offset(double dt) const { return ln_f0 + rise * std::fmin(std::fmax(dt * inv_width, 0.0), 1.0); }
 };
 
 class Table {

@@ -9,6 +9,7 @@ namespace ostrel::models {
 UniformTable::UniformTable(double x0, double step, std::vector<double> y)
     : x0_(x0), step_(step), per_unit_(1.0 / step), y_(std::move(y)) {
   if (y_.size() < 4) throw std::logic_error("UniformTable: fewer than four points");
+  last_ = x0_ + static_cast<double>(y_.size() - 1) * step_;
 }
 
 }  // namespace ostrel::models

@@ -38,12 +38,12 @@ class UniformTable {
   }
 
   double first() const { return x0_; }
-  double last() const { return x0_ + static_cast<double>(y_.size() - 1) * step_; }
+  double last() const { return last_; }
   double step() const { return step_; }
   const std::vector<double>& values() const { return y_; }
 
  private:
-  double x0_, step_, per_unit_;
+  double x0_, step_, per_unit_, last_;
   std::vector<double> y_;
 };
 
