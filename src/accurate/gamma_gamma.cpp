@@ -98,14 +98,14 @@ constexpr double kRate = 4.0;           // 6-point rule: (k h)^12 1.9e-16 = 3e-9
 constexpr double kRateThreshold = 6.0;  // 8-point rule: (k h)^16 1.7e-22 = 5e-10
 
 // int over the segment of (u / h) Phi(s0) / s0^2 dln nu', where
-// ln s0 = w + log_s_per_nu (w = ln nu'), with u in units of e^ln_scale.
-double segment_integral(const power_law::Segment& g, double log_s_per_nu, double ln_scale) {
+// ln s0 = w + log_s_per_nu (w = ln nu').
+double segment_integral(const power_law::Segment& g, double log_s_per_nu) {
   const double w_threshold = -log_s_per_nu;             // s0 = 1
   const double w_two = w_threshold + std::log(2.0);     // s0 = 2
   const double w0 = g.ln_x0, w1 = g.ln_x1();
   const double q = -g.slope();  // u ~ nu'^-q
   double sum = 0.0;
-  auto u_over_h = [&](double w) { return std::exp(g.ln_at_offset(w - w0) - ln_scale) / k::h; };
+  auto u_over_h = [&](double w) { return std::exp(g.ln_at_offset(w - w0)) / k::h; };
 
   // 1 <= s0 <= 2 in v = sqrt(s0 - 1): w = w_threshold + ln(1 + v^2),
   // dw = 2v / (1 + v^2) dv.
@@ -145,13 +145,15 @@ Vec gamma_gamma_opacity(Span nu, Span seed_nu, Span seed_u) {
   checks::values_on("seed_u", seed_u, "seed_nu", seed_nu);
   phi_table();  // built before the workers need it
 
+  // The live segments, with the seed's values in units of 2^e (power_law.hpp).
   const power_law::Table seed(seed_nu, seed_u);
+  const int e = power_law::scale_exponent(seed.ln_max());
   std::vector<power_law::Segment> segs;
   for (std::size_t i = 0; i < seed.segments(); ++i)
-    if (seed[i].live) segs.push_back(seed[i]);
-  // The seed's values in units of 2^e (power_law.hpp).
-  const int e = power_law::scale_exponent(seed.ln_max());
-  const double ln_scale = e * std::log(2.0);
+    if (seed[i].live) {
+      segs.push_back(seed[i]);
+      segs.back().ln_f0 -= e * std::log(2.0);
+    }
   // s0 = E eps = h^2 nu nu' / (m c^2)^2.
   const double mc2 = k::m_e * k::c * k::c;
   const double log_h2_mc4 = 2.0 * std::log(k::h / mc2);
@@ -162,7 +164,7 @@ Vec gamma_gamma_opacity(Span nu, Span seed_nu, Span seed_u) {
       const double log_s_per_nu = log_h2_mc4 + std::log(nu[f]);
       double sum = 0.0;
       for (const power_law::Segment& g : segs)
-        if (g.ln_x1() + log_s_per_nu > 0.0) sum += segment_integral(g, log_s_per_nu, ln_scale);
+        if (g.ln_x1() + log_s_per_nu > 0.0) sum += segment_integral(g, log_s_per_nu);
       out[f] = power_law::product({2.0 * k::sigma_t, sum}, e);
     }
   });

@@ -19,6 +19,7 @@
 // by it (`product`), which leaves every rounding as it was and moves the range.
 #pragma once
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstddef>
@@ -43,7 +44,7 @@ struct Segment {
   // ln f at ln x = ln_x0 + dt.  The fraction dt / width is held to [0, 1], so
   // that on a segment of a few ulps, where dt carries a rounding error larger
   // than the segment, ln f still lies between its end values.
-  double ln_at_offset(double dt) const { return ln_f0 + rise * std::fmin(std::fmax(dt * inv_width, 0.0), 1.0); }
+  double ln_at_offset(double dt) const { return ln_f0 + rise * std::min(std::max(dt * inv_width, 0.0), 1.0); }
 };
 
 class Table {

@@ -12,7 +12,6 @@
 // x0 <= x <= x0 + (size - 1) h.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -28,7 +27,9 @@ class UniformTable {
     const double f = (x - x0_) * per_unit_;
     // The interval [k, k+1] holding x, kept one point away from either end so
     // that the four points k-1 .. k+2 exist; s = 0 at point k.
-    const auto k = std::clamp<std::size_t>(f > 0.0 ? static_cast<std::size_t>(f) : 0, 1, y_.size() - 3);
+    std::size_t k = static_cast<std::size_t>(f);
+    if (k < 1) k = 1;
+    if (k > k_max_) k = k_max_;
     const double s = f - static_cast<double>(k);
     const double* v = y_.data() + k;
     const double sm1 = s - 1.0, sm2 = s - 2.0, sp1 = s + 1.0;
@@ -44,6 +45,7 @@ class UniformTable {
 
  private:
   double x0_, step_, per_unit_, last_;
+  std::size_t k_max_;  // size - 3
   std::vector<double> y_;
 };
 
