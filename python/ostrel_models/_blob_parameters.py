@@ -17,7 +17,7 @@ if TYPE_CHECKING:
 
 #: The blob's own parameters: unit, default fitting bounds, scale, frozen
 #: state, and the range where the computation is meaningful (``valid``).
-_SPECS: dict[str, dict[str, Any]] = {
+_SETTINGS: dict[str, dict[str, Any]] = {
     "radius": dict(unit=u.cm, min=1e13, max=1e19, scale="log", valid=(1e3, 1e28),
                    description="radius of the sphere, blob frame"),
     "B": dict(unit=u.G, min=1e-4, max=1e3, scale="log", valid=(1e-15, 1e15),

@@ -40,7 +40,7 @@ from . import _constants as k
 from .distributions import ElectronDistribution, powerlaw_moment
 from .fields import CMB, ExternalField, LineField
 from .parameters import Parameter, Parameters
-from ._blob_parameters import _SPECS, _norm_property, _plain_property, blob_parameters, blob_repr
+from ._blob_parameters import _SETTINGS, _norm_property, _plain_property, blob_parameters, blob_repr
 from ._observed import ebl_choice, ec_losses, field_labels, observed_components
 from .sphere import BlobState, escape_factor, seed_factor, synchrotron_field
 
@@ -117,7 +117,7 @@ class Blob:
                             ("Gamma", 1.0), ("distance", 1.0),
                             ("energy", 1e50 if energy is None else energy),
                             ("density", 1.0 if density is None else density)):
-            self._p[name] = Parameter(name, value, **_SPECS[name])
+            self._p[name] = Parameter(name, value, **_SETTINGS[name])
         self._norm = "energy" if energy is not None else "density"
         self.Gamma = Gamma
         self.distance = distance
@@ -199,7 +199,7 @@ class Blob:
         elif "r" in self._p:
             self._p["r"].value = value
         else:
-            self._p["r"] = Parameter("r", value, **_SPECS["r"])
+            self._p["r"] = Parameter("r", value, **_SETTINGS["r"])
 
     @property
     def ebl(self) -> str | None:

@@ -43,7 +43,7 @@ __all__ = [
 #: (bounds [1, 6]); Lorentz factors are fitted in the logarithm.
 _LORENTZ = (1.0, 1e12)
 _INDEX = (-50.0, 50.0)
-SPECS: dict[str, dict[str, Any]] = {
+SETTINGS: dict[str, dict[str, Any]] = {
     "p": dict(description="power-law index", min=1.0, max=6.0, valid=_INDEX),
     "p1": dict(description="index below the break", min=1.0, max=6.0, valid=_INDEX),
     "p2": dict(description="index above the break", min=1.0, max=6.0, valid=_INDEX),
@@ -119,8 +119,8 @@ class ElectronDistribution:
             if name in params:
                 params[name].value = value
             else:
-                spec = SPECS.get(name, _GENERIC)
-                params[name] = Parameter(name, value, **spec)
+                settings = SETTINGS.get(name, _GENERIC)
+                params[name] = Parameter(name, value, **settings)
             return
         object.__setattr__(self, name, value)
 
