@@ -58,6 +58,13 @@ install-examples: | $(VPY)
 	$(VPY) -m pip install --quiet ".[examples]"
 
 demo: install-examples
+	$(VPY) examples/fit_mrk421.py --out out
+	$(VPY) examples/fit_pks1510.py --out out
+	$(VPY) examples/fit_pks1510.py --geometry --out out
+	$(VPY) examples/demo.py
+	$(VPY) examples/ssc_blob.py --out out
+	$(VPY) examples/flare_mrk421.py --out out
+
 sweep: install
 	$(VPY) examples/sweep_dask.py
 

@@ -11,17 +11,23 @@ day in the observer frame, as the variability of the source allows), and the
 radio points, which come from the extended jet as well, are shown but not
 fitted.
 
+With ``--sample`` the posterior of the same parameters is then sampled with
+emcee, starting from the fit, and shown as a corner plot and as the band of
+SEDs it allows (``--pool N`` spreads the walkers over N processes).
+
     python examples/fit_mrk421.py                 # figure in out/fit_mrk421.png
     python examples/fit_mrk421.py --kernels classic    # the classic ostrel kernels
+    python examples/fit_mrk421.py --sample --pool 2    # + out/mrk421_corner.png
     python examples/fit_mrk421.py --help
 """
 
 from __future__ import annotations
 
 import argparse
+import multiprocessing
 import time
+from concurrent.futures import ProcessPoolExecutor
 from pathlib import Path
-
 from typing import Any
 
 import astropy.units as u  # type: ignore[import-untyped]
@@ -48,7 +54,7 @@ FREE = {
     "electrons.gamma_min": (10.0, 1e4),
 }
 
-# Instruments grouped for the legend: name shown -> (marker, colour, instruments).
+# Instruments grouped for the legend.
 RADIO = ("RATAN", "VLBA", "Medicina", "Noto", "OVRO", "Metsahovi", "SMA")
 OPTICAL = ("WIRO", "OAGH", "GASP", "GRT", "MITSuME", "NewMexicoSkies", "ROVOR")
 
@@ -61,80 +67,33 @@ def instrument_group(name: str) -> str:
     return name
 
 
-STYLE = {
-    "radio (RATAN, VLBA, OVRO, …)": ("o", "0.55"),
-    "optical (GASP, GRT, WIRO, …)": ("s", "tab:orange"),
-    "Swift/UVOT": ("D", "tab:purple"),
-    "Swift/XRT": ("o", "tab:blue"),
-    "RXTE/PCA": ("^", "tab:cyan"),
-    "Swift/BAT": ("v", "tab:green"),
-    "Fermi": ("o", "tab:red"),
-    "MAGIC": ("s", "tab:brown"),
-}
-
-
 def start_model() -> Blob:
     return Blob(radius=5e16 * u.cm, z=0.03, electrons=BrokenPowerLaw(**START_ELECTRONS),
                 **START)
 
 
-def plot(result: FitResult, data: Any, fitted: npt.NDArray[np.bool_], path: Path,
-         kernels: str) -> None:
-    import matplotlib
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-
-    model = result.model
-    nu = np.logspace(8, 28, 300) * u.Hz
-    parts = model.seds(nu, kernels=kernels)
-    fig, (ax, axr) = plt.subplots(2, 1, figsize=(7.5, 6.5), sharex=True,
-                                  gridspec_kw={"height_ratios": [3, 1], "hspace": 0.05})
-    ax.loglog(nu, parts["total"], color="k", lw=1.6, label="SSC blob, total")
-    ax.loglog(nu, parts["synchrotron"], color="tab:blue", lw=1, ls="--", label="synchrotron")
-    ax.loglog(nu, parts["ssc"], color="tab:red", lw=1, ls=":", label="self-Compton")
-
-    freq = data["frequency"].quantity.to_value(u.Hz)
-    flux = data["nuFnu"].value
-    err = np.vstack([data["nuFnu_err_low"].value, data["nuFnu_err_high"].value])
-    groups = np.array([instrument_group(n) for n in data["instrument"]])
-    res_all = np.full(len(data), np.nan)
-    res_all[fitted] = result.residuals / result.sigma
-    for name, (marker, colour) in STYLE.items():
-        sel = groups == name
-        if not np.any(sel):
-            continue
-        face = [colour if f else "none" for f in fitted[sel]]
-        ax.errorbar(freq[sel], flux[sel], yerr=err[:, sel], fmt="none", ecolor=colour, lw=0.8)
-        ax.scatter(freq[sel], flux[sel], marker=marker, s=18, facecolors=face,
-                   edgecolors=colour, label=name, zorder=3)
-        axr.scatter(freq[sel], res_all[sel], marker=marker, s=14, facecolors=colour,
-                    edgecolors=colour)
-    ax.set_ylim(1e-14, 5e-9)                 # room for the legend above the data
-    ax.set_ylabel(r"$\nu F_\nu$ [erg cm$^{-2}$ s$^{-1}$]")
-    ax.set_title("Mrk 421, 2009 campaign (Abdo et al. 2011): one-zone SSC fit", fontsize=10)
-    ax.legend(fontsize=7, ncol=2, loc="upper left", frameon=False)
-    ax.text(0.99, 0.03, f"$\\chi^2$/dof = {result.chi2:.1f}/{result.dof}\n"
-            "open markers: not fitted", transform=ax.transAxes, ha="right",
-            va="bottom", fontsize=8)
-    axr.axhline(0.0, color="k", lw=0.8)
-    axr.set_xscale("log")
-    axr.set_ylabel(r"(model$-$data)/$\sigma$")
-    axr.set_xlabel(r"$\nu$ [Hz] (observer frame)")
-    axr.set_xlim(1e8, 1e28)
-    path.parent.mkdir(parents=True, exist_ok=True)
-    fig.savefig(path, dpi=130, bbox_inches="tight")
-    plt.close(fig)
-
-
 def main(argv: list[str] | None = None) -> None:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--out", type=Path, default=Path("out"), help="directory of the figure")
+    ap.add_argument("--out", type=Path, default=Path("out"), help="directory of the figures")
     ap.add_argument("--kernels", choices=("accurate", "classic"), default=None,
                     help="kernel set (default: accurate when built; the classic one runs "
                          "on coarser grids to stay fast)")
     ap.add_argument("--systematics", type=float, default=0.10,
                     help="relative systematic error added in quadrature (default 0.10)")
+    ap.add_argument("--sample", action="store_true",
+                    help="sample the posterior with emcee after the fit (corner plot)")
+    ap.add_argument("--walkers", type=int, default=32)
+    ap.add_argument("--steps", type=int, default=300)
+    ap.add_argument("--burn", type=int, default=100)
+    ap.add_argument("--pool", type=int, default=0,
+                    help="processes to sample with (default 0: in this process)")
     args = ap.parse_args(argv)
+
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    from ostrel_models.plotting import plot_sed
 
     if args.kernels is None:
         args.kernels = available_kernels()[0]
@@ -144,7 +103,8 @@ def main(argv: list[str] | None = None) -> None:
     fitted = np.asarray(data["frequency"].quantity >= FIT_FROM)
     blob = start_model()
     if args.kernels == "classic":
-        # The classic synchrotron kernel is some fifty times slower.
+        # The classic synchrotron kernel is some fifty times slower; it has no
+        # γγ opacity.
         blob.n_gamma, blob.seed_per_decade = 40, 4.0
     print(f"Mrk 421 (2009): {len(data)} points, {fitted.sum()} above {FIT_FROM:.0e} fitted; "
           f"{len(FREE)} free parameters, kernels '{args.kernels}'")
@@ -157,9 +117,48 @@ def main(argv: list[str] | None = None) -> None:
     print(f"  fixed: R = {result.model.radius:.3g}, gamma_max = "
           f"{result.model.electrons.gamma_max:.3g}, z = {result.model.z}")
     print(f"fit time: {elapsed:.1f} s")
+    args.out.mkdir(parents=True, exist_ok=True)
+    fig = plot_sed(data, result, fitted=fitted, group=instrument_group, ylim=(1e-14, 5e-9),
+                   title="Mrk 421, 2009 campaign (Abdo et al. 2011): one-zone SSC fit "
+                         f"(χ²/dof = {result.chi2:.1f}/{result.dof}; open markers not fitted)")
     path = args.out / "fit_mrk421.png"
-    plot(result, data, fitted, path, args.kernels)
-    print(f"figure: {path}")
+    fig.savefig(path, dpi=130, bbox_inches="tight")
+    plt.close(fig)
+    result.write(args.out / "fit_mrk421.ecsv", overwrite=True)
+    print(f"figure: {path}; result: {args.out / 'fit_mrk421.ecsv'}")
+
+    if args.sample:
+        sample(result, data, fitted, args)
+
+
+def sample(result: FitResult, data: Any, fitted: npt.NDArray[np.bool_],
+           args: argparse.Namespace) -> None:
+    import matplotlib.pyplot as plt
+
+    from ostrel_models import sample_sed
+
+    print(f"sampling: {args.walkers} walkers × {args.steps} steps"
+          + (f" on {args.pool} processes" if args.pool else " in this process"))
+    t0 = time.perf_counter()
+    kw = dict(nwalkers=args.walkers, nsteps=args.steps, burn=args.burn, seed=1,
+              systematics=args.systematics, kernels=args.kernels)
+    if args.pool:
+        ctx = multiprocessing.get_context("spawn")
+        with ProcessPoolExecutor(args.pool, mp_context=ctx) as pool:
+            chains = sample_sed(result, data[fitted], pool=pool, **kw)
+    else:
+        chains = sample_sed(result, data[fitted], **kw)
+    print(f"sampling time: {time.perf_counter() - t0:.1f} s")
+    print(chains.summary())
+    chains.write(args.out / "mrk421_chains.ecsv", overwrite=True)
+    fig = chains.corner()
+    fig.savefig(args.out / "mrk421_corner.png", dpi=90)
+    plt.close(fig)
+    fig = chains.plot(data, fitted=fitted, group=instrument_group, ylim=(1e-14, 5e-9),
+                      title="Mrk 421: posterior median and 16–84 % band")
+    fig.savefig(args.out / "mrk421_posterior.png", dpi=130, bbox_inches="tight")
+    plt.close(fig)
+    print(f"figures: {args.out / 'mrk421_corner.png'}, {args.out / 'mrk421_posterior.png'}")
 
 
 if __name__ == "__main__":

@@ -43,9 +43,9 @@ from ssc_blob import Array, BlobParams, run_model
 if TYPE_CHECKING:
     from dask.distributed import Client
 
-# Short runs: a coarse grid and a few long implicit steps, up to about three
+# Short runs: a coarse grid and long adaptive implicit steps, up to about three
 # escape times, where the spectrum is close to its steady state.
-SWEEP_MODEL = BlobParams(n_gamma=48, n_freq=48, n_seed=16, dt=1.0, times=(9.0,), seed_every=2)
+SWEEP_MODEL = BlobParams(per_decade=8, n_freq=48, accuracy=0.2, times=(9.0,))
 DETECTION_FRACTION = 1e-4  # frequencies below this fraction of the peak are not fitted
 FLOOR = 1e-300  # keeps log10 finite where a model spectrum is zero
 

@@ -18,20 +18,30 @@ from ._version import __version__
 from ._backends import available_kernels
 from .blob import Blob
 from .fields import CMB, ExternalField, IsotropicField, LineField
+from .agn import PointSourceBehindJet, RingDustTorus, ShakuraSunyaevDisk, SphericalShellBLR
+from .ebl import EBL_MODELS, ebl_opacity
 from .io import load_model, save_model
 from .parameters import Parameter, Parameters
 from .data import available_seds, read_sed
 from .distributions import (BrokenPowerLaw, ElectronDistribution, ExpCutoffPowerLaw,
                             LogParabola, PowerLaw, Tabulated)
+from .evolution import Evolution, evolve
 from .fitting import DEFAULT_SYSTEMATICS, FitResult, fit_sed
+from .injection import Injection
+from .likelihood import log_likelihood
+from .sampling import SampleResult, sample_sed
 
 __all__ = [
     "__version__",
     "Blob", "CMB", "LineField", "ExternalField", "IsotropicField",
+    "ShakuraSunyaevDisk", "SphericalShellBLR", "RingDustTorus", "PointSourceBehindJet",
+    "ebl_opacity", "EBL_MODELS",
     "Parameter", "Parameters", "save_model", "load_model",
     "ElectronDistribution", "PowerLaw", "BrokenPowerLaw", "LogParabola", "ExpCutoffPowerLaw",
     "Tabulated",
     "read_sed", "available_seds",
     "fit_sed", "FitResult", "DEFAULT_SYSTEMATICS",
+    "log_likelihood", "sample_sed", "SampleResult",
     "available_kernels",
+    "Injection", "evolve", "Evolution",
 ]

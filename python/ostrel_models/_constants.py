@@ -20,3 +20,7 @@ NU_B_PER_GAUSS = E_ESU / (2.0 * math.pi * M_E * C)   # gyrofrequency per gauss [
 THOMSON_LOSS = 4.0 / 3.0 * SIGMA_T * C / MEC2
 T_CMB0 = 2.7255                             # CMB temperature today [K] (Fixsen 2009)
 EV = (1.0 * _u.eV).to_value(_u.erg)         # [erg]
+G = _c.G.cgs.value                          # gravitational constant [cm^3 g^-1 s^-2]
+M_SUN = _c.M_sun.cgs.value                  # solar mass [g]
+PC = _u.pc.to(_u.cm)                        # parsec [cm]
+SIGMA_SB = _c.sigma_sb.cgs.value            # Stefan-Boltzmann constant [erg cm^-2 s^-1 K^-4]

@@ -28,7 +28,7 @@ from __future__ import annotations
 
 import copy
 import math
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable
 from typing import Any
 
 import numpy as np
@@ -40,7 +40,9 @@ from . import _constants as k
 from .distributions import ElectronDistribution, powerlaw_moment
 from .fields import CMB, ExternalField, LineField
 from .parameters import Parameter, Parameters
-from .sphere import BlobState, components, escape_factor, seed_factor, synchrotron_field
+from ._blob_parameters import _SETTINGS, _norm_property, _plain_property, blob_parameters, blob_repr
+from ._observed import ebl_choice, ec_losses, field_labels, observed_components
+from .sphere import BlobState, escape_factor, seed_factor, synchrotron_field
 
 Array = npt.NDArray[np.float64]
 
@@ -48,57 +50,6 @@ __all__ = ["Blob", "CMB", "LineField", "escape_factor", "seed_factor"]
 
 COMPONENTS = ("synchrotron", "ssc", "ec")
 NUFNU_UNIT = u.erg / (u.cm**2 * u.s)
-
-#: The blob's own parameters: unit, default fitting bounds, scale, frozen
-#: state, and the range where the computation is meaningful (``valid``).
-_SPECS: dict[str, dict[str, Any]] = {
-    "radius": dict(unit=u.cm, min=1e13, max=1e19, scale="log", valid=(1e3, 1e28),
-                   description="radius of the sphere, blob frame"),
-    "B": dict(unit=u.G, min=1e-4, max=1e3, scale="log", valid=(1e-15, 1e15),
-              description="magnetic field, blob frame"),
-    "doppler": dict(min=1.0, max=100.0, scale="log", valid=(1e-5, 1e5),
-                    description="Doppler factor"),
-    "Gamma": dict(min=1.0, max=100.0, scale="log", valid=(1.0, 1e5), frozen=True,
-                  description="bulk Lorentz factor"),
-    "z": dict(min=0.0, max=10.0, valid=(0.0, 1e3), frozen=True, description="redshift"),
-    "distance": dict(unit=u.cm, min=1e24, max=1e30, scale="log", valid=(1.0, 1e33),
-                     frozen=True, description="luminosity distance"),
-    "energy": dict(unit=u.erg, min=1e38, max=1e56, scale="log", valid=(1e-10, 1e80),
-                   description="total electron energy, blob frame"),
-    "density": dict(unit=u.cm**-3, min=1e-6, max=1e8, scale="log", valid=(1e-30, 1e40),
-                    description="electron number density, blob frame"),
-}
-
-
-def _plain_property(name: str, doc: str, follows: str | None = None) -> property:
-    """A property reading and writing the parameter ``name``; with ``follows``
-    (a method name), assigning None makes the value follow that method."""
-    def fget(self: Blob) -> Any:
-        return self._p[name].value
-
-    def fset(self: Blob, value: Any) -> None:
-        if value is None and follows is not None:
-            self._p[name].follow(getattr(self, follows))
-        else:
-            self._p[name].value = value
-    return property(fget, fset, doc=doc)
-
-
-def _norm_property(name: str, moment: float, unit: u.UnitBase, doc: str) -> property:
-    """``energy`` or ``density``: the parameter when it normalises the
-    electrons, else computed from them; assigning makes it the normalisation."""
-    def fget(self: Blob) -> Any:
-        if self._norm == name:
-            return self._p[name].value
-        s = self.state()
-        weight = k.MEC2 * s.volume if moment == 1.0 else 1.0
-        return weight * powerlaw_moment(s.g, s.n, moment) * unit
-
-    def fset(self: Blob, value: Any) -> None:
-        self._p[name].value = value
-        self._norm = name
-    return property(fget, fset, doc=doc)
-
 
 class Blob:
     """A homogeneous sphere of electrons in a tangled field, moving towards us.
@@ -156,7 +107,8 @@ class Blob:
                  electrons: ElectronDistribution, energy: Any = None, density: Any = None,
                  Gamma: float | None = None, distance: Any = None,
                  external: ExternalField | Iterable[ExternalField] = (),
-                 n_gamma: int | None = None, seed_per_decade: float = 8.0) -> None:
+                 n_gamma: int | None = None, seed_per_decade: float = 8.0,
+                 r: Any = None, ebl: str | None = None) -> None:
         if (energy is None) == (density is None):
             raise ValueError("give exactly one of energy and density")
         self._p: dict[str, Parameter] = {}
@@ -165,7 +117,7 @@ class Blob:
                             ("Gamma", 1.0), ("distance", 1.0),
                             ("energy", 1e50 if energy is None else energy),
                             ("density", 1.0 if density is None else density)):
-            self._p[name] = Parameter(name, value, **_SPECS[name])
+            self._p[name] = Parameter(name, value, **_SETTINGS[name])
         self._norm = "energy" if energy is not None else "density"
         self.Gamma = Gamma
         self.distance = distance
@@ -174,6 +126,8 @@ class Blob:
         self.external = external
         self.n_gamma = n_gamma
         self.seed_per_decade = seed_per_decade
+        self.r = r
+        self.ebl = ebl
         self.validate()
 
     # --- parameters: Quantities out, Quantities or plain numbers in ----------
@@ -233,6 +187,31 @@ class Blob:
         self._external = fields
 
     @property
+    def r(self) -> u.Quantity | None:
+        """Distance of the blob from the black hole (None when not given; the
+        disk, broad-line region, torus and point source of ``agn`` need it)."""
+        return self._p["r"].value if "r" in self._p else None
+
+    @r.setter
+    def r(self, value: Any) -> None:
+        if value is None:
+            self._p.pop("r", None)
+        elif "r" in self._p:
+            self._p["r"].value = value
+        else:
+            self._p["r"] = Parameter("r", value, **_SETTINGS["r"])
+
+    @property
+    def ebl(self) -> str | None:
+        """EBL model whose absorption ``sed`` applies by default (None: none);
+        see ``ebl.EBL_MODELS``."""
+        return self._ebl
+
+    @ebl.setter
+    def ebl(self, value: str | None) -> None:
+        self._ebl = None if value is None else ebl_choice(None, value)
+
+    @property
     def n_gamma(self) -> int | None:
         return self._n_gamma
 
@@ -254,17 +233,7 @@ class Blob:
         """The blob's parameters, its distribution's ("electrons.<name>") and
         its fields' ("external[i].<name>", or "external.<field name>.<name>"
         for a named field, also reachable by its index)."""
-        own = ("radius", "B", "doppler", "Gamma", "z", "distance", self._norm)
-        items = [(name, self._p[name]) for name in own]
-        items += [(f"electrons.{n}", p) for n, p in self._electrons.parameters.items()]
-        aliases = {}
-        for i, field in enumerate(self._external):
-            prefix = f"external.{field.name}" if field.name else f"external[{i}]"
-            for n, p in field.parameters.items():
-                items.append((f"{prefix}.{n}", p))
-                if field.name:
-                    aliases[f"external[{i}].{n}"] = f"{prefix}.{n}"
-        return Parameters(items, aliases)
+        return blob_parameters(self)
 
     def sed_depends_on(self, name: str) -> bool:
         """Whether the spectrum depends on the parameter ``name`` now."""
@@ -316,6 +285,8 @@ class Blob:
             else:
                 norm_value = v["density"] / powerlaw_moment(g, shape, 0.0)
             n = norm_value * shape
+        if norm == "density" and v["density"] == 0.0:
+            norm_value, n = 1.0, np.zeros_like(shape)
         if not (math.isfinite(norm_value) and norm_value > 0.0 and np.all(np.isfinite(n))):
             raise ValueError(f"electrons: the shape integrates to zero or overflows on "
                              f"[{electrons.gamma_min:.3g}, {electrons.gamma_max:.3g}] "
@@ -324,7 +295,7 @@ class Blob:
         n.flags.writeable = False
         return BlobState(radius=v["radius"], B=v["B"], doppler=v["doppler"], Gamma=v["Gamma"],
                          z=v["z"], distance=distance, g=g, n=n, electrons=electrons,
-                         external=external, seed_per_decade=per_decade)
+                         external=external, seed_per_decade=per_decade, r=v.get("r"))
 
     def _distance_at(self, z: float) -> float:
         cache = self._dl_cache
@@ -364,22 +335,22 @@ class Blob:
     def _frequencies(nu: Any) -> tuple[Array, npt.NDArray[np.intp]]:
         """The distinct frequencies [Hz] in increasing order (what the kernels
         take) and the indices that give back the caller's order."""
-        x = validation.to_unit("nu", nu, u.Hz, spectral=True)
-        arr = validation.vector("nu", np.atleast_1d(np.asarray(x)))
-        if not (np.all(np.isfinite(arr)) and np.all(arr > 0.0)):
-            raise ValueError("nu must be finite and positive")
+        arr = validation.frequencies("nu", nu, one_d=True)
         distinct, back = np.unique(arr, return_inverse=True)
         return distinct, back
 
     def _evaluate(self, nu: Any, kernels: str, ssa: bool, gamma_gamma: bool | None,
-                  want: tuple[str, ...]) -> tuple[dict[str, Array], npt.NDArray[np.intp]]:
+                  want: tuple[str, ...], ebl: bool | str | None = None
+                  ) -> tuple[dict[str, Array], npt.NDArray[np.intp]]:
         x, back = self._frequencies(nu)
         K = _backends.get(kernels)
         gg = _backends.gamma_gamma_wanted(K, kernels, gamma_gamma)
-        return components(self.state(), x, K, ssa, gg, want), back
+        state = self.state()
+        return observed_components(state, x, K, ssa, gg, want, ebl_choice(self._ebl, ebl)), back
 
     def sed(self, nu: Any, component: str = "total", kernels: str = "accurate",
-            ssa: bool = True, gamma_gamma: bool | None = None) -> u.Quantity:
+            ssa: bool = True, gamma_gamma: bool | None = None,
+            ebl: bool | str | None = None) -> u.Quantity:
         """Observed ν F_ν [erg cm⁻² s⁻¹] at observed frequencies ``nu``.
 
         nu : Quantity [Hz] (or energies/wavelengths, by the spectral
@@ -391,21 +362,33 @@ class Blob:
         gamma_gamma : internal γγ absorption on the synchrotron field; by
             default on with the accurate kernels.  The classic kernels have no
             γγ opacity: with them True is refused and the default leaves it
-            out (with a warning, once per process).
+            out (with a warning, once per process).  With it, the γ-rays
+            are also absorbed on the external fields of ``agn`` on their way
+            out (from r to infinity).
+        ebl : None (the blob's ``ebl`` model, if any), False (no EBL
+            absorption: the intrinsic flux), True (the blob's model) or the
+            name of a model.
+
+        Besides "total" and the three main components, ``component`` may be
+        "disk" (the accretion disk's own emission), a field's share of the
+        external Compton emission ("ec_blr", "ec_dt", "ec_disk", "ec_ps",
+        "ec_cmb", "ec_line", or "ec_<name>" for a named field), or any of
+        these followed by "_intrinsic": before absorption on the external
+        fields and by the EBL (see ``seds``).
         """
-        if component != "total" and component not in COMPONENTS:
-            raise ValueError(f"component must be 'total' or one of {COMPONENTS}, "
-                             f"got {component!r}")
-        want = COMPONENTS if component == "total" else (component,)
-        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, want)
-        values = sum(parts.values()) if component == "total" else parts[component]
-        return np.asarray(values)[back] * NUFNU_UNIT
+        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS, ebl)
+        if component not in parts:
+            raise ValueError(f"component must be one of {sorted(parts)}, got {component!r}")
+        return np.asarray(parts[component])[back] * NUFNU_UNIT
 
     def seds(self, nu: Any, kernels: str = "accurate", ssa: bool = True,
-             gamma_gamma: bool | None = None) -> dict[str, u.Quantity]:
-        """All components and their total from one computation, as ``sed``."""
-        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS)
-        parts["total"] = np.sum(list(parts.values()), axis=0)
+             gamma_gamma: bool | None = None,
+             ebl: bool | str | None = None) -> dict[str, u.Quantity]:
+        """All components and their total from one computation, as ``sed``:
+        "synchrotron", "ssc", "ec", each field's "ec_<label>", "disk" when a
+        field shines itself, "total", and, when the external fields or the EBL
+        absorb, the same names with "_intrinsic" (before that absorption)."""
+        parts, back = self._evaluate(nu, kernels, ssa, gamma_gamma, COMPONENTS, ebl)
         return {name: v[back] * NUFNU_UNIT for name, v in parts.items()}
 
     def electron_losses(self, kernels: str = "accurate", ssa: bool = True) -> dict[str, u.Quantity]:
@@ -420,8 +403,13 @@ class Blob:
         seed, u_seed, *_ = synchrotron_field(s, K, ssa, np.empty(0))
         syn = np.asarray(K.synchrotron_cooling(s.g, s.B))
         ssc = np.asarray(K.compton_cooling(s.g, seed, u_seed))
-        return {"synchrotron": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * syn, 0.0) * u.erg / u.s,
-                "ssc": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * ssc, 0.0) * u.erg / u.s}
+        out = {"synchrotron": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * syn, 0.0) * u.erg / u.s,
+               "ssc": k.MEC2 * s.volume * powerlaw_moment(s.g, s.n * ssc, 0.0) * u.erg / u.s}
+        if s.external:
+            ec = ec_losses(s, K, field_labels(s.external))
+            out.update({name: v * u.erg / u.s for name, v in ec.items()})
+            out["ec"] = sum(ec.values()) * u.erg / u.s
+        return out
 
     # --- copies, saving, display -----------------------------------------------
     def copy(self) -> Blob:
@@ -440,14 +428,4 @@ class Blob:
         return blob_from_dict(cls, d)
 
     def __repr__(self) -> str:
-        params = self.parameters
-        width = max(len(name) for name in params)
-        lines = []
-        for name, p in params.items():
-            unit = "" if p.unit == u.dimensionless_unscaled else f" {p.unit.to_string()}"
-            flags = [f for f, on in (("frozen", p.frozen), ("follows", p.derived)) if on]
-            note = f"  ({', '.join(flags)})" if flags else ""
-            lines.append(f"  {name:<{width}} = {p.raw:.6g}{unit}{note}")
-        grids = f"n_gamma={self._n_gamma}, seed_per_decade={self._seed_per_decade:g}"
-        return (f"Blob(electrons={self._electrons!r}, external={self._external!r}, {grids}\n"
-                + "\n".join(lines) + "\n)")
+        return blob_repr(self)

@@ -43,7 +43,7 @@ __all__ = [
 #: (bounds [1, 6]); Lorentz factors are fitted in the logarithm.
 _LORENTZ = (1.0, 1e12)
 _INDEX = (-50.0, 50.0)
-SPECS: dict[str, dict[str, Any]] = {
+SETTINGS: dict[str, dict[str, Any]] = {
     "p": dict(description="power-law index", min=1.0, max=6.0, valid=_INDEX),
     "p1": dict(description="index below the break", min=1.0, max=6.0, valid=_INDEX),
     "p2": dict(description="index above the break", min=1.0, max=6.0, valid=_INDEX),
@@ -65,7 +65,14 @@ _REGISTRY: dict[str, type[ElectronDistribution]] = {}
 
 
 def powerlaw_moment(x: Array, y: Array, k: float) -> float:
-    """∫ x^k y(x) dx over the grid, y a power law between neighbouring points.
+    """∫ x^k y(x) dx over the grid, y a power law between neighbouring points
+    (the sum of ``powerlaw_segments``)."""
+    return float(np.sum(powerlaw_segments(x, y, k)))
+
+
+def powerlaw_segments(x: Array, y: Array, k: float) -> Array:
+    """∫ x^k y(x) dx over each segment [x_i, x_{i+1}] of the grid, y a power
+    law between neighbouring points.
 
     Segments where y vanishes at either end count as zero (the kernels treat
     them the same way).  On a segment with y = y0 (x/x0)^s the integral is
@@ -81,7 +88,8 @@ def powerlaw_moment(x: Array, y: Array, k: float) -> float:
         e = s + k + 1.0
         a = e * lr
         factor = np.where(np.abs(a) > 1e-12, np.expm1(a) / np.where(e == 0.0, 1.0, e), lr)
-    return float(np.sum(np.where(ok, x0 ** (k + 1.0) * y0 * factor, 0.0)))
+    out: Array = np.where(ok, x0 ** (k + 1.0) * y0 * factor, 0.0)
+    return out
 
 
 class ElectronDistribution:
@@ -111,8 +119,8 @@ class ElectronDistribution:
             if name in params:
                 params[name].value = value
             else:
-                spec = SPECS.get(name, _GENERIC)
-                params[name] = Parameter(name, value, **spec)
+                settings = SETTINGS.get(name, _GENERIC)
+                params[name] = Parameter(name, value, **settings)
             return
         object.__setattr__(self, name, value)
 

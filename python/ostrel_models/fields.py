@@ -36,6 +36,7 @@ moving along the line of sight with γ ≫ 1; electrons that end near or below
 from __future__ import annotations
 
 import math
+from collections.abc import Callable
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -158,17 +159,34 @@ class IsotropicField(ExternalField):
         raise NotImplementedError
 
     def ec_sed(self, state: BlobState, nu_obs: Array, K: Any) -> Array:
-        d = state.doppler
-        nu_h = nu_obs * (1.0 + state.z)
-        g_h, n_h = host_electrons(state.g, state.n, d, state.volume)
-        out = np.zeros_like(nu_obs)
-        if g_h.size < 2:
-            return out
-        j = self.scatter(nu_h, g_h, n_h, K, state.z)
-        # ν F_ν = ν δ_D j(ν) / d_L², j per steradian of δ² N'(γ/δ).
-        live = j > 0.0
-        out[live] = nu_h[live] * (d / state.distance**2) * j[live]
+        return host_scattering(state, nu_obs,
+                               lambda nu_h, g_h, n_h: self.scatter(nu_h, g_h, n_h, K, state.z))
+
+
+def host_scattering(state: BlobState, nu_obs: Array,
+                    emissivity: Callable[[Array, Array, Array], Any]) -> Array:
+    """Observed ν F_ν [erg cm⁻² s⁻¹] of the blob's electrons seen in the host
+    frame (``host_electrons``) scattering a field along the line of sight:
+    ν δ_D j(ν)/d_L² at the host-frame ν = (1 + z)ν_obs, with
+    j = emissivity(ν, γ, N) per steradian of the N(γ) = δ_D² V n'(γ/δ_D)
+    (see the module docstring)."""
+    d = state.doppler
+    nu_h = nu_obs * (1.0 + state.z)
+    g_h, n_h = host_electrons(state.g, state.n, d, state.volume)
+    out = np.zeros_like(nu_obs)
+    if g_h.size < 2:
         return out
+    j = np.asarray(emissivity(nu_h, g_h, n_h))
+    live = j > 0.0
+    out[live] = nu_h[live] * (d / state.distance**2) * j[live]
+    return out
+
+
+def planck_intensity(nu: Array, temperature: Any) -> Array:
+    """B_ν(T) = (2hν³/c²)/(e^(hν/kT) − 1) [erg cm⁻² s⁻¹ Hz⁻¹ sr⁻¹] (arrays
+    broadcast); zero where hν/kT > 700, below e⁻⁷⁰⁰ of the peak."""
+    x = k.H * nu / (k.K_B * np.maximum(temperature, 1e-300))
+    return np.where(x < 700.0, 2.0 * k.H * nu**3 / k.C**2 / np.expm1(np.minimum(x, 700.0)), 0.0)
 
 
 def host_electrons(g: Array, n: Array, doppler: float, volume: float) -> tuple[Array, Array]:
@@ -197,13 +215,17 @@ class CMB(IsotropicField):
     the host frame: a black body of temperature T₀(1 + z), T₀ = 2.7255 K
     (no free parameters: the temperature follows the blob's z)."""
 
-    def spectrum(self, z: float, n: int = 48) -> tuple[Array, Array]:
-        """(ν [Hz], u_ν [erg cm⁻³ Hz⁻¹]) of the field in the host frame."""
+    def spectrum(self, z: float, n: int = 224) -> tuple[Array, Array]:
+        """(ν [Hz], u_ν [erg cm⁻³ Hz⁻¹]) of the field in the host frame.
+
+        The kernels take the table as a power law between its points; the
+        error of that, of order (Δ ln x)²/8 times the curvature of the Planck
+        curve, is 7e-4 of the energy density with 224 points (1.5e-2 with 48).
+        """
         t = k.T_CMB0 * (1.0 + z)
         x = np.geomspace(1e-3, 40.0, n)            # hν/kT; the ends hold < 1e-7 of u
         nu = x * k.K_B * t / k.H
-        u_nu = 8.0 * math.pi * k.H * nu**3 / k.C**3 / np.expm1(x)
-        return nu, u_nu
+        return nu, 4.0 * math.pi / k.C * planck_intensity(nu, t)
 
     def scatter(self, nu: Array, gamma: Array, n: Array, K: Any, z: float) -> Array:
         s_nu, s_u = self.spectrum(z)

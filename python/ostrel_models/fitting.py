@@ -1,25 +1,21 @@
 """Least-squares fit of a model's parameters to a measured SED.
 
-The fit minimises χ² = Σ r_i² with the residuals in log ν F_ν,
+The fit minimises the χ² of :mod:`ostrel_models.likelihood`: Gaussian in
+log ν F_ν with asymmetric errors and a relative systematic in quadrature,
+and one-sided terms for upper limits.
 
-    r_i = (log10 M(ν_i) − log10 F_i) / σ_i,
-    σ_i = sqrt(s_i² + σ_sys²) / ln 10,
-
-where s_i is the relative statistical error of point i (the mean of its lower
-and upper errors over F_i) and σ_sys a relative systematic error added in
-quadrature.  Its default, 10 %, stands for the cross-calibration of
-instruments that observed at different times of a campaign (data taken over
-months from radio to TeV, and the variability of the source in between);
-with it a one-zone model that describes the data has χ²/dof of order one.
-
-Parameters are found by name, as attribute paths of the model (``"B"``,
-``"electrons.p2"``) and move within their bounds: on a logarithmic scale when
-the bounds are positive and span a factor 10 or more, linearly otherwise.
-The search is scipy's trust-region reflective least squares with a
-finite-difference Jacobian; the uncertainties are the square roots of the
-diagonal of (JᵀJ)⁻¹ at the solution, carried to the parameter's own scale
-(not rescaled by χ²/dof).  The model is evaluated at the data's frequencies
-only.
+Parameters are named as in ``model.parameters`` (``"B"``, ``"electrons.p2"``,
+``"external[0].energy_density"``) and move within finite bounds, on a
+logarithmic scale for the parameters whose ``scale`` is ``"log"``, linearly
+otherwise.  The search is scipy's trust-region reflective least squares with
+a finite-difference Jacobian.  The uncertainties are the square roots of the
+diagonal of (JᵀJ)⁻¹ at the solution, carried to the parameter's own unit
+(not rescaled by χ²/dof); a parameter on a bound, or one the data do not
+constrain (a column of J that vanishes, or a singular JᵀJ), gets none and is
+named in ``result.at_bound`` / ``result.unconstrained``.  On request the fit
+also gives profile-likelihood intervals: for a named parameter the values
+where χ², minimised over the others, rises by 1 above its minimum.
+The model is evaluated at the data's frequencies only.
 """
 
 from __future__ import annotations
@@ -27,175 +23,29 @@ from __future__ import annotations
 import math
 import sys
 import time
-from collections.abc import Mapping
-from dataclasses import dataclass, field
+from collections.abc import Iterable
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
-from astropy import units as u
 from astropy.table import Table
 from scipy import optimize
+
+from ._free import FreeParameter, free_parameters
+from .likelihood import DEFAULT_SYSTEMATICS, SEDLikelihood
+from .results import FitResult
 
 Array = npt.NDArray[np.float64]
 
 __all__ = ["fit_sed", "FitResult", "DEFAULT_SYSTEMATICS"]
 
-#: Relative systematic error added in quadrature to every point.
-DEFAULT_SYSTEMATICS = 0.10
-
-
-@dataclass
-class FitResult:
-    """Outcome of :func:`fit_sed`.
-
-    params, errors : best-fit values and 1σ uncertainties by parameter name
-        (Quantities for dimensional parameters)
-    chi2, dof : χ² at the solution and the degrees of freedom (points − free
-        parameters)
-    model : a copy of the model with the best-fit values
-    at_bound : names of parameters that ended on one of their bounds (their
-        uncertainty is not meaningful)
-    residuals : (log10 M − log10 F) at the data points
-    sigma : the error of log10 F at each point, statistical and systematic
-        (residuals / sigma are the normalised residuals)
-    """
-
-    params: dict[str, Any]
-    errors: dict[str, Any]
-    chi2: float
-    dof: int
-    model: Any
-    success: bool
-    message: str
-    nfev: int
-    elapsed: float
-    at_bound: list[str]
-    residuals: Array
-    sigma: Array
-    covariance: Array
-    systematics: float
-    data: Table = field(repr=False)
-
-    @property
-    def reduced_chi2(self) -> float:
-        return self.chi2 / self.dof if self.dof > 0 else math.nan
-
-    def summary(self) -> str:
-        """The best-fit parameters with uncertainties, χ²/dof and the time."""
-        lines = []
-        width = max(len(n) for n in self.params)
-        for name, value in self.params.items():
-            err = self.errors[name]
-            unit = ""
-            if isinstance(value, u.Quantity):
-                unit = f" {value.unit.to_string()}"
-                value, err = value.value, err.value
-            flag = "  (at bound)" if name in self.at_bound else ""
-            lines.append(f"  {name:<{width}} = {value:11.4g} ± {err:.2g}{unit}{flag}")
-        lines.append(f"  chi2/dof = {self.chi2:.1f}/{self.dof} = {self.reduced_chi2:.2f}  "
-                     f"(systematic {100 * self.systematics:.0f} % in quadrature)")
-        lines.append(f"  {self.nfev} model evaluations in {self.elapsed:.1f} s"
-                     + ("" if self.success else f"; not converged: {self.message}"))
-        return "\n".join(lines)
-
-
-def _resolve(model: Any, path: str) -> tuple[Any, str]:
-    """The object holding the parameter at ``path`` and its attribute name."""
-    obj = model
-    parts = path.split(".")
-    for part in parts[:-1]:
-        if part.startswith("_") or not hasattr(obj, part):
-            raise ValueError(f"free: {path!r} is not a parameter of the model")
-        obj = getattr(obj, part)
-    name = parts[-1]
-    allowed = getattr(obj, "parameters", None)
-    if allowed is None:
-        allowed = tuple(getattr(type(obj), "_UNITS", {})) + ("doppler", "z", "Gamma")
-    if name not in allowed:
-        raise ValueError(f"free: {path!r} is not a parameter of the model "
-                         f"(parameters of {type(obj).__name__}: {', '.join(allowed)})")
-    return obj, name
-
-
-class _Parameter:
-    """One free parameter: where it lives, its unit, bounds and scale."""
-
-    def __init__(self, model: Any, path: str, bounds: Any) -> None:
-        self.path = path
-        self.obj, self.name = _resolve(model, path)
-        current = getattr(self.obj, self.name)
-        self.unit = current.unit if isinstance(current, u.Quantity) else None
-        value = current.value if self.unit is not None else float(current)
-        try:
-            lo, hi = bounds
-        except (TypeError, ValueError):
-            raise ValueError(f"free[{path!r}]: bounds must be a pair (low, high), "
-                             f"got {bounds!r}") from None
-        lo, hi = (self._plain(path, b) for b in (lo, hi))
-        if not lo < hi:
-            raise ValueError(f"free[{path!r}]: the lower bound {lo} must be below the upper {hi}")
-        self.log = lo > 0.0 and hi / lo >= 10.0
-        self.lo_t, self.hi_t = (math.log10(lo), math.log10(hi)) if self.log else (lo, hi)
-        self.start = self.to_unit(self._t(value))
-
-    def _plain(self, path: str, b: Any) -> float:
-        if isinstance(b, u.Quantity):
-            if self.unit is None:
-                b = b.to_value(u.dimensionless_unscaled)
-            else:
-                try:
-                    b = b.to_value(self.unit)
-                except u.UnitConversionError:
-                    raise u.UnitConversionError(
-                        f"free[{path!r}]: cannot convert the bound's unit {b.unit} "
-                        f"to {self.unit}") from None
-        return float(b)
-
-    def _t(self, value: float) -> float:
-        if self.log:
-            return math.log10(value) if value > 0.0 else self.lo_t
-        return value
-
-    def to_unit(self, t: float) -> float:
-        """Position in [0, 1] between the bounds, on the parameter's scale."""
-        return min(1.0, max(0.0, (t - self.lo_t) / (self.hi_t - self.lo_t)))
-
-    def value(self, x: float) -> float:
-        t = self.lo_t + x * (self.hi_t - self.lo_t)
-        return 10.0**t if self.log else t
-
-    def derivative(self, x: float) -> float:
-        """d(value)/dx."""
-        span = self.hi_t - self.lo_t
-        return self.value(x) * math.log(10.0) * span if self.log else span
-
-    def set(self, x: float) -> None:
-        v = self.value(x)
-        setattr(self.obj, self.name, v * self.unit if self.unit is not None else v)
-
-    def quantity(self, v: float) -> Any:
-        return v * self.unit if self.unit is not None else v
-
-
-def _data_arrays(data: Table) -> tuple[Array, Array, Array]:
-    missing = [c for c in ("frequency", "nuFnu", "nuFnu_err_low", "nuFnu_err_high")
-               if c not in data.colnames]
-    if missing:
-        raise ValueError(f"data: missing columns {missing} (read it with read_sed)")
-
-    def col(name: str, unit: u.UnitBase) -> Array:
-        c = data[name]
-        q = c.quantity if getattr(c, "unit", None) is not None else np.asarray(c) * unit
-        return np.asarray(q.to_value(unit, equivalencies=u.spectral()), dtype=float)
-
-    nufnu_unit = u.erg / (u.cm**2 * u.s)
-    nu = col("frequency", u.Hz)
-    f = col("nuFnu", nufnu_unit)
-    rel = 0.5 * (col("nuFnu_err_low", nufnu_unit) + col("nuFnu_err_high", nufnu_unit)) / f
-    if not (np.all(f > 0.0) and np.all(nu > 0.0) and np.all(np.isfinite(rel)) and np.all(rel >= 0)):
-        raise ValueError("data: frequencies and fluxes must be positive and errors non-negative")
-    return nu, f, rel
+#: A parameter whose full range between its bounds moves the normalised
+#: residuals by less than this (in σ, root of the summed squares) is not
+#: constrained by the data.
+_INSENSITIVE = 1e-3
+#: Condition number of the column-normalised Jacobian above which the free
+#: parameters are degenerate (a combination of them leaves χ² unchanged).
+_DEGENERATE = 1e7
 
 
 class _Progress:
@@ -224,72 +74,196 @@ class _Progress:
             sys.stderr.flush()
 
 
-def fit_sed(model: Any, data: Table, free: Mapping[str, Any],
-            systematics: float = DEFAULT_SYSTEMATICS, kernels: str = "accurate",
-            progress: bool = True, max_nfev: int | None = 400) -> FitResult:
-    """Fit the named parameters of ``model`` to the SED ``data``.
+class _Problem:
+    """The residuals as a function of the free parameters' positions x in [0, 1]."""
 
-    model : a model with ``sed(nu, kernels=...)`` and ``copy()`` (a Blob);
-        it is not changed: the fit works on a copy, returned as
-        ``result.model``.
-    data : Table with ``frequency``, ``nuFnu``, ``nuFnu_err_low`` and
-        ``nuFnu_err_high`` (as from :func:`read_sed`); select rows before
-        the call to leave points out.
-    free : {attribute path: (low, high)}, bounds as numbers in the unit of the
-        parameter's current value or as Quantities.  The fit starts from the
-        model's current values (moved inside the bounds).
-    systematics : relative error added in quadrature to every point.
-    progress : report the progress on standard error.
+    def __init__(self, model: Any, params: list[FreeParameter], like: SEDLikelihood,
+                 kernels: str, progress: _Progress) -> None:
+        self.model, self.params, self.like = model, params, like
+        self.kernels, self.progress = kernels, progress
 
-    Returns a :class:`FitResult`.  See the module docstring for the method.
-    """
-    if not free:
-        raise ValueError("free: give at least one parameter to fit")
-    if not (math.isfinite(systematics) and systematics >= 0.0):
-        raise ValueError(f"systematics must be a non-negative number, got {systematics}")
-    work = model.copy()
-    params = [_Parameter(work, path, bounds) for path, bounds in free.items()]
-    nu, f, rel = _data_arrays(data)
-    sigma = np.sqrt(rel**2 + systematics**2) / math.log(10.0)
-    if not np.all(sigma > 0.0):
-        raise ValueError("data: a point without error needs systematics > 0")
-    log_f = np.log10(f)
-    nu_u, where = np.unique(nu, return_inverse=True)   # evaluate each frequency once
-    floor = 1e-30 * f
-    prog = _Progress(progress)
+    def set(self, x: Array, fixed: dict[int, float] | None = None) -> None:
+        fixed = fixed or {}
+        it = iter(x)
+        for i, p in enumerate(self.params):
+            p.set_t(fixed[i] if i in fixed else p.t_of_x(float(next(it))))
 
-    def residuals(x: Array) -> Array:
-        for p, xi in zip(params, x):
-            p.set(float(xi))
-        m = work.sed(nu_u * u.Hz, kernels=kernels).to_value(u.erg / (u.cm**2 * u.s))[where]
-        r = (np.log10(np.maximum(m, floor)) - log_f) / sigma
-        prog.update(float(r @ r))
+    def residuals(self, x: Array, fixed: dict[int, float] | None = None) -> Array:
+        self.set(x, fixed)
+        m = self.like.model_flux(self.model, self.kernels)
+        if not np.all(np.isfinite(m)):
+            values = ", ".join(f"{p.name}={p.param.raw:.6g}" for p in self.params)
+            raise ValueError(f"model: non-finite ν F_ν at {values}")
+        r = self.like.residuals(m)
+        self.progress.update(float(r @ r))
         return r
 
-    x0 = np.array([p.start for p in params])
+
+def _solve(problem: _Problem, x0: Array, max_nfev: int | None,
+           fixed: dict[int, float] | None = None) -> Any:
     # Start strictly inside the box, where the reflective steps are defined.
     x0 = np.clip(x0, 1e-3, 1.0 - 1e-3)
+    return optimize.least_squares(lambda x: problem.residuals(x, fixed), x0, bounds=(0.0, 1.0),
+                                  method="trf", diff_step=1e-4, x_scale=1.0, max_nfev=max_nfev)
+
+
+def _covariance(jac: Array, params: list[FreeParameter], x: Array, skip: set[int]
+                ) -> tuple[Array, list[int], list[str]]:
+    """Covariance of t (the parameters' own scales) from the Jacobian in x,
+    the indices the data do not constrain, and notes saying why."""
+    n = len(params)
+    span = np.array([p.hi_t - p.lo_t for p in params])
+    norms = np.linalg.norm(jac, axis=0)
+    loose, notes = [], []
+    for i in range(n):
+        if i not in skip and not norms[i] > _INSENSITIVE:
+            loose.append(i)
+            notes.append(f"{params[i].name}: moving it across its bounds changes the "
+                         "residuals by less than 1e-3 σ")
+    use = [i for i in range(n) if i not in skip and i not in loose]
+    cov = np.full((n, n), np.nan)
+    if use:
+        jn = jac[:, use] / norms[use]
+        _, s, vt = np.linalg.svd(jn, full_matrices=False)
+        if s[0] == 0.0 or s[-1] < s[0] / _DEGENERATE:
+            small = vt[s < s[0] / _DEGENERATE]
+            involved = [use[k] for k in range(len(use)) if np.any(np.abs(small[:, k]) > 0.1)]
+            loose.extend(involved)
+            notes.append("degenerate: χ² does not change along a combination of "
+                         + ", ".join(params[i].name for i in involved))
+            use = [i for i in use if i not in involved]
+            if use:
+                jn = jac[:, use] / norms[use]
+        if use:
+            inv = np.linalg.inv(jn.T @ jn)
+            scale = span[use] / norms[use]             # x-norm units → t
+            cov[np.ix_(use, use)] = inv * np.outer(scale, scale)
+    return cov, loose, notes
+
+
+def fit_sed(model: Any, data: Table, free: Any = None,
+            systematics: float = DEFAULT_SYSTEMATICS, kernels: str = "accurate",
+            progress: bool = True, max_nfev: int | None = 400,
+            profile: bool | Iterable[str] | None = None) -> FitResult:
+    """Fit the free parameters of ``model`` to the SED ``data``.
+
+    model : a model with ``parameters``, ``sed(nu, kernels=...)`` and
+        ``copy()`` (a Blob); it is not changed: the fit works on a copy,
+        returned as ``result.model``.  The fit starts from its current
+        values (moved inside the bounds).
+    data : Table with ``frequency``, ``nuFnu``, and the errors and
+        ``upper_limit`` columns of :func:`~ostrel_models.read_sed`; masked
+        rows are dropped.  Select rows before the call to leave points out.
+    free : None (the parameters not frozen, ``model.parameters.free_names``,
+        within their own bounds), a list of names, or {name: (low, high) or
+        None}, bounds as numbers in the parameter's unit or as Quantities.
+    systematics : relative error added in quadrature to every point, a
+        fraction in [0, 1).
+    kernels : the kernel set of ``model.sed``.
+    progress : report the progress on standard error.
+    profile : True, or names of free parameters, for profile-likelihood
+        intervals (Δχ² = 1) in ``result.intervals``; each costs some tens of
+        fits of the other parameters.
+
+    Raises ValueError, naming the problem, for empty data, fewer detected
+    points than free parameters plus one, a systematic outside [0, 1),
+    non-finite or non-positive data, unknown parameters, parameters the SED
+    does not depend on, and bad bounds.  Returns a :class:`FitResult`; see
+    the module docstring for the method.
+    """
+    like = SEDLikelihood(data, systematics)
+    work = model.copy()
+    params = free_parameters(work, free)
+    dof = like.n_detections - len(params)
+    if dof < 1:
+        raise ValueError(f"data: {like.n_detections} detected points for {len(params)} free "
+                         f"parameters leave {dof} degrees of freedom; a fit needs at least 1")
+    names = [p.name for p in params]
+    if profile is True:
+        profiled = names
+    else:
+        profiled = list(profile or [])
+        unknown = [n for n in profiled if n not in names]
+        if unknown:
+            raise ValueError(f"profile: {unknown} are not free parameters of this fit ({names})")
+    prog = _Progress(progress)
+    problem = _Problem(work, params, like, kernels, prog)
+    x0 = np.array([p.x_of_t(p.start_t) for p in params])
     t0 = time.perf_counter()
     try:
-        sol = optimize.least_squares(residuals, x0, bounds=(0.0, 1.0), method="trf",
-                                     diff_step=1e-4, x_scale=1.0, max_nfev=max_nfev)
+        sol = _solve(problem, x0, max_nfev)
+        x = np.asarray(sol.x)
+        r = problem.residuals(x)
+        chi2 = float(r @ r)
+        at = [i for i, xi in enumerate(x) if xi <= 1e-6 or xi >= 1.0 - 1e-6]
+        cov_t, loose, notes = _covariance(np.asarray(sol.jac), params, x, set(at))
+        intervals = {n: _profile(problem, params, x, chi2, names.index(n), cov_t, max_nfev)
+                     for n in profiled}
     finally:
         prog.close()
+    problem.set(x)                                 # leave the model at the solution
     elapsed = time.perf_counter() - t0
-    r = residuals(sol.x)
-    chi2 = float(r @ r)
-    jac = np.asarray(sol.jac)
-    cov_x = np.linalg.pinv(jac.T @ jac)
-    scale = np.array([p.derivative(float(xi)) for p, xi in zip(params, sol.x)])
-    cov = cov_x * np.outer(scale, scale)
-    values, errors, at_bound = {}, {}, []
-    for i, (p, xi) in enumerate(zip(params, sol.x)):
-        values[p.path] = p.quantity(p.value(float(xi)))
-        errors[p.path] = p.quantity(abs(math.sqrt(max(cov[i, i], 0.0))))
-        if xi <= 1e-6 or xi >= 1.0 - 1e-6:
-            at_bound.append(p.path)
-    return FitResult(params=values, errors=errors, chi2=chi2, dof=len(f) - len(params),
-                     model=work, success=bool(sol.success), message=str(sol.message),
-                     nfev=prog.count, elapsed=elapsed, at_bound=at_bound,
-                     residuals=r * sigma, sigma=sigma, covariance=cov,
-                     systematics=systematics, data=data)
+    m = like.model_flux(work, kernels)
+    values, errors = {}, {}
+    deriv = np.empty(len(params))
+    for i, (p, xi) in enumerate(zip(params, x)):
+        t = p.t_of_x(float(xi))
+        deriv[i] = p.dvalue_dt(t)
+        values[p.name] = p.quantity(p.value_of_t(t))
+        errors[p.name] = p.quantity(deriv[i] * math.sqrt(cov_t[i, i])
+                                    if cov_t[i, i] >= 0.0 else math.nan)
+    cov = cov_t * np.outer(deriv, deriv)
+    at_bound = [names[i] for i in at]
+    unconstrained = [names[i] for i in loose]
+    success = bool(sol.success) and not unconstrained
+    message = str(sol.message)
+    if sol.success and unconstrained:
+        message = f"the data do not constrain {', '.join(unconstrained)}"
+    return FitResult(params=values, errors=errors, chi2=chi2, dof=dof, model=work,
+                     success=success, message=message, nfev=prog.count, elapsed=elapsed,
+                     at_bound=at_bound, unconstrained=unconstrained,
+                     residuals=np.log10(np.maximum(m, 1e-300)) - like.log_flux,
+                     sigma=like.sigma(m), covariance=cov, systematics=like.systematics,
+                     data=data[like.rows] if like.dropped else data, kernels=kernels,
+                     bounds={p.name: (p.lo, p.hi) for p in params}, intervals=intervals,
+                     constant=like.constant, notes=notes)
+
+
+def _profile(problem: _Problem, params: list[FreeParameter], x_best: Array, chi2_min: float,
+             i: int, cov_t: Array, max_nfev: int | None) -> tuple[Any, Any]:
+    """The values of parameter i where the profile χ² reaches chi2_min + 1,
+    one on each side of the best fit (None where it stays below up to the
+    bound)."""
+    p = params[i]
+    others = [k for k in range(len(params)) if k != i]
+    t_best = p.t_of_x(float(x_best[i]))
+    start = x_best[others]
+
+    def delta(t: float) -> float:
+        if others:
+            sol = _solve(problem, start, max_nfev, fixed={i: t})
+            r = problem.residuals(sol.x, fixed={i: t})
+        else:
+            r = problem.residuals(np.empty(0), fixed={i: t})
+        return float(r @ r) - chi2_min - 1.0
+
+    span = p.hi_t - p.lo_t
+    step0 = math.sqrt(cov_t[i, i]) if np.isfinite(cov_t[i, i]) and cov_t[i, i] > 0 else 0.05 * span
+    step0 = min(max(step0, 1e-4 * span), 0.5 * span)
+    out: list[Any] = []
+    for sign in (-1.0, 1.0):
+        edge = p.lo_t if sign < 0 else p.hi_t
+        inner, step, found = t_best, step0, None
+        while True:
+            t = t_best + sign * step
+            if (t - edge) * sign >= 0.0:
+                t = edge
+            d = delta(t)
+            if d >= 0.0:
+                found = optimize.brentq(delta, min(inner, t), max(inner, t), xtol=1e-3 * step0)
+                break
+            if t == edge:
+                break
+            inner, step = t, 2.0 * step
+        out.append(None if found is None else p.quantity(p.value_of_t(found)))
+    return out[0], out[1]

@@ -31,7 +31,8 @@ _OWN = ("radius", "B", "doppler", "Gamma", "z", "distance", "energy", "density")
 
 def blob_to_dict(blob: Any) -> dict[str, Any]:
     """The dictionary of ``Blob.to_dict`` (see the module docstring)."""
-    names = [n for n in _OWN if n not in ("energy", "density")] + [blob._norm]
+    names = [n for n in _OWN if n not in ("energy", "density")] + [blob._norm] \
+        + (["r"] if "r" in blob._p else [])
     return {
         "type": type(blob).__name__,
         "version": __version__,
@@ -41,6 +42,7 @@ def blob_to_dict(blob: Any) -> dict[str, Any]:
         "electrons": blob.electrons.to_dict(),
         "external": [f.to_dict() for f in blob.external],
         "grids": {"n_gamma": blob.n_gamma, "seed_per_decade": float(blob.seed_per_decade)},
+        "ebl": blob.ebl,
     }
 
 
@@ -61,7 +63,8 @@ def blob_from_dict(cls: type, d: dict[str, Any]) -> Any:
                Gamma=None if "Gamma" in follows else _value(p["Gamma"]),
                distance=None if "distance" in follows else _value(p["distance"]),
                external=[ExternalField.from_dict(f) for f in d.get("external", ())],
-               n_gamma=grids.get("n_gamma"), seed_per_decade=grids.get("seed_per_decade", 8.0))
+               n_gamma=grids.get("n_gamma"), seed_per_decade=grids.get("seed_per_decade", 8.0),
+               r=_value(p["r"]) if "r" in p else None, ebl=d.get("ebl"))
     for name, pd in p.items():
         blob._p[name].apply(pd)
     return blob

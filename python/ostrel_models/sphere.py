@@ -32,6 +32,9 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _constants as k
+from ._observed import field_labels
+from ._pair_escape import correction as pair_escape_correction
+from ._pair_escape import seed_index
 
 Array = npt.NDArray[np.float64]
 
@@ -107,6 +110,7 @@ class BlobState:
     electrons: Any
     external: tuple[Any, ...]
     seed_per_decade: float
+    r: float | None = None          # distance from the black hole [cm], if given
 
     @property
     def volume(self) -> float:
@@ -175,11 +179,21 @@ def components(state: BlobState, nu_obs: Array, K: Any, ssa: bool, gamma_gamma: 
     # far in the synchrotron tail; above, no absorption is computed either.
     top = max(g[-1] * k.MEC2 / k.H, 75.0 * k.NU_B_PER_GAUSS * state.B * g[-1] ** 2) * 4.0
     alpha = a_syn.copy()
+    a_gg = np.zeros_like(alpha)
     if gamma_gamma:
         live = nu_c < top
         if np.any(live):
-            alpha[live] += np.asarray(K.gamma_gamma_opacity(nu_c[live], seed, u_seed))
+            a_gg[live] = np.asarray(K.gamma_gamma_opacity(nu_c[live], seed, u_seed))
+            alpha += a_gg
     esc = escape_factor(2.0 * state.radius * alpha)
+    # Where pair absorption dominates, the escape through the synchrotron
+    # field's own geometry (outgoing seed photons near the surface; see
+    # ``_pair_escape``); self-absorption and pair absorption do not overlap
+    # in frequency in practice.
+    gg = a_gg > a_syn
+    if np.any(gg):
+        index = seed_index(nu_c[gg], seed, u_seed)
+        esc[gg] *= pair_escape_correction(2.0 * state.radius * a_gg[gg], index)
     # δ⁴ V / d_L² first: ν' j' is finite wherever j' is not zero.
     scale = d**4 * state.volume / state.distance**2
 
@@ -200,9 +214,11 @@ def components(state: BlobState, nu_obs: Array, K: Any, ssa: bool, gamma_gamma: 
         out["ssc"] = _flux(scale, nu_c, j_ssc, esc)
     if "ec" in want:
         ec = np.zeros_like(nu_obs)
-        for field in state.external:
-            ec += field.ec_sed(state, nu_obs, K)
-        out["ec"] = ec * esc
+        for field, label in zip(state.external, field_labels(state.external)):
+            part = field.ec_sed(state, nu_obs, K) * esc
+            out[label] = part              # each field's share ("ec_blr", ...)
+            ec += part
+        out["ec"] = ec
     # Absorption outside the blob by a field on the way out (γγ on a
     # broad-line region, say): every component passes through it.
     for field in state.external:

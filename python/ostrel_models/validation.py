@@ -9,6 +9,8 @@ one, the valid range:
   or a plain number taken to be in it; finite; not complex, not an array.
 - ``in_range(name, x, lo, hi)``: lo ≤ x ≤ hi (``open_low``: lo < x).
 - ``integer(name, value, lo, hi)``: an integral number in [lo, hi].
+- ``frequencies(name, value)``: frequencies in Hz (a Quantity of frequency,
+  energy or wavelength, or plain numbers in Hz), finite and positive.
 - ``vector(name, value)`` / ``scalar(name, value)``: what the kernels take — a
   contiguous 1-D float64 array and a float (range checks stay in the kernels,
   which know them).
@@ -31,7 +33,8 @@ from astropy import units as u
 
 Array = npt.NDArray[np.float64]
 
-__all__ = ["real", "positive", "in_range", "integer", "vector", "scalar", "to_unit"]
+__all__ = ["real", "positive", "in_range", "integer", "vector", "scalar", "to_unit",
+           "frequencies"]
 
 
 def _short(value: Any) -> str:
@@ -101,6 +104,17 @@ def positive(name: str, value: Any, unit: u.UnitBase | None = None, spectral: bo
     if not x > 0.0:
         raise ValueError(f"{name} must be positive, got {x:.6g}")
     return x
+
+
+def frequencies(name: str, value: Any, one_d: bool = False) -> Array:
+    """Frequencies [Hz] as a float array of the shape of ``value`` (1-D, by
+    ``vector``, with ``one_d``): a Quantity by the spectral equivalency,
+    plain numbers taken in Hz; every one finite and positive."""
+    x = to_unit(name, value, u.Hz, spectral=True)
+    arr = vector(name, np.atleast_1d(np.asarray(x))) if one_d else np.asarray(x, dtype=float)
+    if not (np.all(np.isfinite(arr)) and np.all(arr > 0.0)):
+        raise ValueError(f"{name} must be finite and positive")
+    return arr
 
 
 def integer(name: str, value: Any, lo: int, hi: int) -> int:

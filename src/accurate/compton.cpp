@@ -40,6 +40,7 @@
 #include "accurate/compton_common.hpp"
 #include "accurate/kernels.hpp"
 #include "accurate/klein_nishina.hpp"
+#include "accurate/power_law.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {
@@ -47,7 +48,6 @@ namespace {
 
 using compton::kEmissionCoeff;
 using compton::kEpsPerHz;
-using compton::PowerLawTable;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // The gamma integrals run in s = ln(gamma - eps_1), the natural variable of
@@ -82,19 +82,23 @@ double psi(double z, double ez) {
   return (ez * (z - 1.0) + 1.0) / (z * z);
 }
 
-// Segments of the electron distribution.
+// Segments of the electron distribution, with n in units of 2^e
+// (power_law.hpp).
 struct Electrons {
-  PowerLawTable t;
-  // n(gamma) / gamma^2 = n_i exp(s_i (ln gamma - ln gamma_i) - 2 ln gamma).
+  power_law::Table t;
+  int e;
+  double ln_scale;
+  Electrons(Span gamma, Span n)
+      : t(gamma, n), e(power_law::scale_exponent(t.ln_max())), ln_scale(e * std::log(2.0)) {}
+  // n(gamma) / gamma^2 at ln gamma = lng in segment i, from logarithms (a
+  // segment may rise by more than a double can hold).
   double density_over_g2(std::size_t i, double lng) const {
-    return t.f[i] * std::exp(t.slope[i] * (lng - t.lnx[i]) - 2.0 * lng);
+    return std::exp(t[i].ln_at_offset(lng - t[i].ln_x0) - 2.0 * lng - ln_scale);
   }
   // Segment whose interval contains gamma (last one for the top point).
-  std::size_t segment(double g) const {
-    const auto it = std::upper_bound(t.x.begin(), t.x.end(), g);
-    const auto j = static_cast<std::size_t>(it - t.x.begin());
-    return j == 0 ? 0 : std::min(j - 1, t.segments() - 1);
-  }
+  std::size_t segment(double g) const { return t.find(g); }
+  double x(std::size_t i) const { return t.x()[i]; }
+  bool live(std::size_t i) const { return t[i].live; }
 };
 
 // Integral of n(gamma) gamma^-2 r(gamma, d) dgamma over d = gamma - eps1 in
@@ -103,10 +107,12 @@ struct Electrons {
 template <class R>
 double gamma_integral(const Electrons& e, std::size_t i, double eps1, double d0, double d1,
                       bool from_limit, R&& r) {
-  // In s the integrand's logarithm changes at most by |s_i - 2| + 1 per unit
-  // from n gamma^-2 dgamma/ds, and by about 2 more from r.
-  const compton::Split sp =
-      compton::split(std::log(d1 / d0), std::fabs(e.t.slope[i] - 2.0) + 3.0, !from_limit);
+  // In s the integrand's logarithm changes at most by |s_i - 2| d / gamma + 1
+  // per unit from n gamma^-2 dgamma/ds (largest at d1), and by about 2 more
+  // from r.  The factor d / gamma keeps the count finite on a narrow, steep
+  // segment just above eps1, where s spans decades while gamma hardly moves.
+  const compton::Split sp = compton::split(
+      std::log(d1 / d0), std::fabs(e.t[i].slope() - 2.0) * (d1 / (eps1 + d1)) + 3.0, !from_limit);
   double sum = 0.0;
   compton::for_each_node(std::log(d0), std::log(d1), sp, [&](double s, double w) {
     const double d = std::exp(s);
@@ -121,29 +127,31 @@ struct Moments {
   double m2 = 0, m3 = 0, m4 = 0, mn = 0;  // int u eps^-m, int u eps^-3 ln(eps/eps_ref)
 };
 
-// Moments of a tabulated seed (energies in m_e c^2, u per hertz).
+// Moments of a tabulated seed (energies in m_e c^2, u per hertz in units of
+// 2^e, power_law.hpp).
 class Seed {
  public:
-  Seed(Span nu, Span u) : t_(nu, u) {
+  Seed(Span nu, Span u) : t_(nu, u), e_(power_law::scale_exponent(t_.ln_max())) {
     const std::size_t ns = t_.segments();
-    eps_.resize(t_.x.size());
-    for (std::size_t j = 0; j < eps_.size(); ++j) eps_[j] = t_.x[j] * kEpsPerHz;
+    const double ln_scale = e_ * std::log(2.0);
+    eps_.resize(t_.points());
+    for (std::size_t j = 0; j < eps_.size(); ++j) eps_[j] = t_.x()[j] * kEpsPerHz;
     // Support: the span of the live segments.
     for (std::size_t j = 0; j < ns; ++j)
-      if (t_.live[j]) {
+      if (t_[j].live) {
         if (lo_ < 0) lo_ = static_cast<long>(j);
         hi_ = static_cast<long>(j) + 1;
       }
     if (lo_ < 0) return;
     ln_ref_ = std::log(eps_[lo_]);
-    c2_.assign(ns, 0.0);
+    ln_c2_.assign(ns, 0.0);
     lnrel_.assign(ns, 0.0);
     s2_.assign(ns, 0.0);
     for (std::size_t j = 0; j < ns; ++j) {
-      if (!t_.live[j]) continue;
-      c2_[j] = t_.f[j] / eps_[j];
+      if (!t_[j].live) continue;
+      ln_c2_[j] = t_[j].ln_f0 - ln_scale - std::log(eps_[j]);
       lnrel_[j] = std::log(eps_[j]) - ln_ref_;
-      s2_[j] = t_.slope[j] - 1.0;
+      s2_[j] = t_[j].slope() - 1.0;
     }
     // Prefix and suffix sums of whole segments: below_[j] holds the moments of
     // segments 0 .. j-1, above_[j] those of segments j, j+1, ...  A run of
@@ -158,14 +166,15 @@ class Seed {
     for (std::size_t j = ns; j-- > 0;) above_[j] = add(above_[j + 1], whole_[j], 1.0);
     // Points where the support begins or ends (seed edges, dead segments).
     for (std::size_t j = 0; j < eps_.size(); ++j) {
-      const bool left = j > 0 && t_.live[j - 1];
-      const bool right = j < ns && t_.live[j];
+      const bool left = j > 0 && t_[j - 1].live;
+      const bool right = j < ns && t_[j].live;
       if (left != right) edges_.push_back(eps_[j]);
       if (left || right) points_.push_back(eps_[j]);
     }
   }
 
   bool empty() const { return lo_ < 0; }
+  int scale_exponent() const { return e_; }
   double lo() const { return eps_[lo_]; }
   double hi() const { return eps_[hi_]; }
   const std::vector<double>& edges() const { return edges_; }
@@ -213,28 +222,50 @@ class Seed {
   //   int u eps^-m deps = u0 x0^{1-m} int_0^L e^{(beta - m + 1) t} dt,
   //   int u eps^-3 ln(eps/eps_ref) deps = u0 x0^-2 int_0^L t e^{(beta - 2) t} dt
   //                                       + ln(x0/eps_ref) int u eps^-3 deps.
+  // Where all three integrands rise over the piece (z4 >= 0: u rises faster
+  // than eps^3, as a seed that climbs out of a tail of 1e-320 does), e^z2
+  // could overflow and u0 underflow: the moments are then taken from the
+  // upper end x1, where every integrand is largest,
+  //   u1 x1^{1-m} L phi(-z) and u1 x1^-2 L^2 (phi(-z) - psi(-z)),
+  // since int_0^1 t e^{z t} dt = e^z (phi(-z) - psi(-z)).  Otherwise
+  // z2 <= 2 L <= 414 (the seed spans at most kMaxFrequency / kMinFrequency =
+  // e^207), so e^z2 is finite.
   Moments piece(std::size_t j, double x0, double x1) const {
     Moments m;
-    if (c2_[j] == 0.0 || !(x0 < x1)) return m;
+    if (!t_[j].live || !(x0 < x1)) return m;
     const double La = std::log(x0 / eps_[j]), L = std::log(x1 / x0);
-    const double ea = eps_[j] / x0;                 // e^{-La}
-    const double c2 = c2_[j] * std::exp(s2_[j] * La);  // u0 / x0
-    const double c3 = c2 * ea / eps_[j], c4 = c3 * ea / eps_[j];
+    const double ln_c2 = ln_c2_[j] + s2_[j] * La;  // ln(u0 / x0)
     const double z2 = s2_[j] * L, z3 = z2 - L, z4 = z3 - L;
-    const double ez2 = std::exp(z2), em = x0 / x1;   // e^{-L}
-    const double ez3 = ez2 * em, ez4 = ez3 * em;
-    m.m2 = c2 * L * phi(z2, ez2);
-    m.m3 = c3 * L * phi(z3, ez3);
-    m.m4 = c4 * L * phi(z4, ez4);
-    m.mn = c3 * L * L * psi(z3, ez3) + (lnrel_[j] + La) * m.m3;
+    const double em = x0 / x1;  // e^{-L}
+    if (z4 < 0.0) {
+      const double c2 = std::exp(ln_c2);
+      const double c3 = c2 / x0, c4 = c3 / x0;
+      const double ez2 = std::exp(z2);
+      const double ez3 = ez2 * em, ez4 = ez3 * em;
+      m.m2 = c2 * L * phi(z2, ez2);
+      m.m3 = c3 * L * phi(z3, ez3);
+      m.m4 = c4 * L * phi(z4, ez4);
+      m.mn = c3 * L * L * psi(z3, ez3) + (lnrel_[j] + La) * m.m3;
+    } else {
+      const double c2 = std::exp(ln_c2 + z2);  // u1 / x1
+      const double c3 = c2 / x1, c4 = c3 / x1;
+      const double e2 = std::exp(-z2);
+      const double e3 = e2 / em, e4 = e3 / em;
+      const double phi3 = phi(-z3, e3);
+      m.m2 = c2 * L * phi(-z2, e2);
+      m.m3 = c3 * L * phi3;
+      m.m4 = c4 * L * phi(-z4, e4);
+      m.mn = c3 * L * L * (phi3 - psi(-z3, e3)) + (lnrel_[j] + La) * m.m3;
+    }
     return m;
   }
 
-  PowerLawTable t_;
+  power_law::Table t_;
+  int e_;
   std::vector<double> eps_;
   long lo_ = -1, hi_ = -1;
   double ln_ref_ = 0.0;
-  std::vector<double> c2_, lnrel_, s2_;  // u_j / eps_j, ln(eps_j/eps_ref), beta - 1
+  std::vector<double> ln_c2_, lnrel_, s2_;  // ln(u_j / eps_j), ln(eps_j/eps_ref), beta - 1
   std::vector<Moments> whole_, below_, above_;
   std::vector<double> edges_, points_;
 };
@@ -245,13 +276,12 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
   checks::points("nu", nu);
   checks::lorentz_factors("gamma", gamma);
   checks::values_on("n", n, "gamma", gamma);
-  checks::positive("nu0", nu0);
+  checks::frequency("nu0", nu0);
   checks::non_negative("u0", u0);
 
   if (gamma.size() < 2) return Vec(nu.size(), 0.0);
-  const Electrons e{PowerLawTable(gamma, n)};
+  const Electrons e(gamma, n);
   const double eps0 = nu0 * kEpsPerHz;
-  const double seed = u0 * kEpsPerHz / (eps0 * eps0);
   const double g_first = std::fmax(gamma.front(), 1.0), g_last = gamma.back();
 
   // Segments that lie wholly in the allowed range and at least twice eps_1
@@ -263,10 +293,10 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
   std::vector<double> node_g, node_w, node_c;
   for (std::size_t i = 0; i < nseg; ++i) {
     first[i] = node_g.size();
-    if (!e.t.live[i]) continue;
-    const double t0 = e.t.lnx[i], t1 = e.t.lnx[i + 1];
+    if (!e.live(i)) continue;
+    const double t0 = e.t[i].ln_x0, t1 = e.t[i].ln_x1();
     // Four points always: next to gamma_min, F rises from zero steeply.
-    const compton::Split sp = compton::split(t1 - t0, std::fabs(e.t.slope[i] - 1.0) + 3.0, false);
+    const compton::Split sp = compton::split(t1 - t0, std::fabs(e.t[i].slope() - 1.0) + 3.0, false);
     compton::for_each_node(t0, t1, sp, [&](double t, double w) {
       const double g = std::exp(t);
       node_g.push_back(g);
@@ -276,7 +306,7 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
   }
   first[nseg] = node_g.size();
 
-  return pool::parallel_map<double>(nu.size(), [&](std::size_t o) {
+  Vec out = pool::parallel_map<double>(nu.size(), [&](std::size_t o) {
     const double eps1 = nu[o] * kEpsPerHz;
     const double lo = std::fmax(excess_min(eps0, eps1), g_first - eps1);
     const double hi = std::fmin(excess_max_down(eps0, eps1), g_last - eps1);
@@ -286,10 +316,10 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
       return klein_nishina::emission_kernel(gq / (4.0 * g * eps0), gq);
     };
     double sum = 0.0;
-    for (std::size_t i = e.segment(eps1 + lo); i < nseg && e.t.x[i] - eps1 < hi; ++i) {
-      if (!e.t.live[i]) continue;
-      const double d0 = e.t.x[i] - eps1, d1 = e.t.x[i + 1] - eps1;
-      if (d0 >= lo && d1 <= hi && e.t.x[i] >= 2.0 * eps1) {
+    for (std::size_t i = e.segment(eps1 + lo); i < nseg && e.x(i) - eps1 < hi; ++i) {
+      if (!e.live(i)) continue;
+      const double d0 = e.x(i) - eps1, d1 = e.x(i + 1) - eps1;
+      if (d0 >= lo && d1 <= hi && e.x(i) >= 2.0 * eps1) {
         for (std::size_t k = first[i]; k < first[i + 1]; ++k) {
           const double gq = eps1 / (node_g[k] - eps1);
           sum += node_w[k] * klein_nishina::emission_kernel(gq * node_c[k], gq);
@@ -299,23 +329,26 @@ Vec inverse_compton_mono(Span nu, Span gamma, Span n, double nu0, double u0) {
         if (a < b) sum += gamma_integral(e, i, eps1, a, b, a == lo, r);
       }
     }
-    return kEmissionCoeff * eps1 * seed * sum;
+    // The seed's photons per unit eps are u0 (h / m_e c^2) / eps0^2.
+    return power_law::product({kEmissionCoeff, eps1, sum, u0, kEpsPerHz, 1.0 / eps0, 1.0 / eps0}, e.e);
   });
+  checks::representable("n", "the emissivity", out);
+  return out;
 }
 
 Vec inverse_compton(Span nu, Span gamma, Span n, Span seed_nu, Span seed_u) {
   checks::points("nu", nu);
   checks::lorentz_factors("gamma", gamma);
   checks::values_on("n", n, "gamma", gamma);
-  checks::grid("seed_nu", seed_nu);
+  checks::frequency_grid("seed_nu", seed_nu);
   checks::values_on("seed_u", seed_u, "seed_nu", seed_nu);
 
   if (gamma.size() < 2) return Vec(nu.size(), 0.0);
-  const Electrons e{PowerLawTable(gamma, n)};
+  const Electrons e(gamma, n);
   const Seed s(seed_nu, seed_u);
   if (s.empty()) return Vec(nu.size(), 0.0);
   const double g_first = std::fmax(gamma.front(), 1.0), g_last = gamma.back();
-  return pool::parallel_map<double>(nu.size(), [&](std::size_t o) {
+  Vec out = pool::parallel_map<double>(nu.size(), [&](std::size_t o) {
     const double eps1 = nu[o] * kEpsPerHz;
     const double lo = std::fmax(excess_min(s.hi(), eps1), g_first - eps1);
     const double hi = std::fmin(excess_max_down(s.lo(), eps1), g_last - eps1);
@@ -326,7 +359,7 @@ Vec inverse_compton(Span nu, Span gamma, Span n, Span seed_nu, Span seed_u) {
     const auto add = [&](double d) {
       if (lo < d && d < hi) cuts.push_back(d);
     };
-    for (double g : e.t.x) add(g - eps1);
+    for (double g : e.t.x()) add(g - eps1);
     for (double eps : s.edges()) add(excess_min(eps, eps1));
     for (double eps : s.points())
       if (eps > eps1) add(excess_max_down(eps, eps1));
@@ -349,11 +382,13 @@ Vec inverse_compton(Span nu, Span gamma, Span n, Span seed_nu, Span seed_u) {
       const double d0 = cuts[c], d1 = cuts[c + 1];
       if (!(d0 < d1)) continue;
       const std::size_t i = e.segment(eps1 + 0.5 * (d0 + d1));
-      if (!e.t.live[i]) continue;
+      if (!e.live(i)) continue;
       sum += gamma_integral(e, i, eps1, d0, d1, d0 == lo, r);
     }
-    return kEmissionCoeff * eps1 * sum;
+    return power_law::product({kEmissionCoeff, eps1, sum}, e.e + s.scale_exponent());
   });
+  checks::representable("n", "the emissivity", out);
+  return out;
 }
 
 }  // namespace ostrel::models

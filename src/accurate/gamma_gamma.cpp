@@ -33,6 +33,8 @@
 #include "accurate/checks.hpp"
 #include "accurate/gauss_legendre.hpp"
 #include "accurate/kernels.hpp"
+#include "accurate/power_law.hpp"
+#include "accurate/tabulated.hpp"
 #include "pool.hpp"
 
 namespace ostrel::models {
@@ -56,110 +58,81 @@ double bracket(double dm) {
   return (3.0 - b2 * b2) * log_ratio - 2.0 * b * (2.0 - b2);
 }
 
-struct PhiTable {
-  std::vector<double> log_phi;  // at y = kYMin + k / kStepsPerUnit
-};
-
-PhiTable build_phi() {
+const UniformTable& phi_table() {
   // Phi(y) = (3/16) int_-inf^y bracket(e^y') e^y' dy', summed step by step
-  // from its threshold form at kYMin (relative error e^kYMin there).
-  const auto count = static_cast<std::size_t>((kYMax - kYMin) * kStepsPerUnit) + 1;
-  PhiTable t;
-  t.log_phi.resize(count);
-  double phi = 0.25 * std::exp(1.5 * kYMin);
-  const double h = 1.0 / kStepsPerUnit;
-  t.log_phi[0] = std::log(phi);
-  for (std::size_t i = 1; i < count; ++i) {
-    const double y0 = kYMin + static_cast<double>(i - 1) * h;
-    double step = 0.0;
-    for (std::size_t q = 0; q < gauss::rule8.node.size(); ++q) {
-      const double e = std::exp(y0 + h * gauss::rule8.node[q]);
-      step += gauss::rule8.weight[q] * bracket(e) * e;
+  // from its threshold form at kYMin (relative error e^kYMin there); the
+  // table holds ln Phi.
+  static const UniformTable instance = [] {
+    const auto count = static_cast<std::size_t>((kYMax - kYMin) * kStepsPerUnit) + 1;
+    const double h = 1.0 / kStepsPerUnit;
+    std::vector<double> log_phi(count);
+    double phi = 0.25 * std::exp(1.5 * kYMin);
+    log_phi[0] = std::log(phi);
+    for (std::size_t i = 1; i < count; ++i) {
+      const double y0 = kYMin + static_cast<double>(i - 1) * h;
+      double step = 0.0;
+      gauss::for_each_node(gauss::rule8, y0, y0 + h, 1, [&](double y, double w) {
+        const double e = std::exp(y);
+        step += w * bracket(e) * e;
+      });
+      phi += 3.0 / 16.0 * step;
+      log_phi[i] = std::log(phi);
     }
-    phi += 3.0 / 16.0 * h * step;
-    t.log_phi[i] = std::log(phi);
-  }
-  return t;
-}
-
-const PhiTable& phi_table() {
-  static const PhiTable instance = build_phi();
+    return UniformTable(kYMin, h, std::move(log_phi));
+  }();
   return instance;
 }
 
-// Phi at y = ln(s0 - 1).
+// Phi at y = ln(s0 - 1): below the table the threshold form (s0 - 1)^(3/2),
+// beyond s0 = 2.7e43 ln Phi continued linearly.
 double phi(double y) {
-  const auto& v = phi_table().log_phi;
+  const UniformTable& t = phi_table();
+  const std::vector<double>& v = t.values();
   if (y < kYMin) return std::exp(v[0] + 1.5 * (y - kYMin));
-  const double f = (y - kYMin) * kStepsPerUnit;
-  if (f >= static_cast<double>(v.size() - 1))  // beyond s0 = 2.7e43: ln Phi continued linearly
-    return std::exp(v.back() + (v.back() - v[v.size() - 2]) * (f - static_cast<double>(v.size() - 1)));
-  std::size_t i = static_cast<std::size_t>(f);
-  i = std::clamp<std::size_t>(i, 1, v.size() - 3);
-  const double s = f - static_cast<double>(i);
-  const double* p = v.data() + i;
-  const double sm1 = s - 1.0, sm2 = s - 2.0, sp1 = s + 1.0;
-  return std::exp((-s * sm1 * sm2 * p[-1] + 3.0 * sp1 * sm1 * sm2 * p[0] - 3.0 * sp1 * s * sm2 * p[1] +
-                   sp1 * s * sm1 * p[2]) /
-                  6.0);
+  if (y >= t.last()) return std::exp(v.back() + (v.back() - v[v.size() - 2]) * (y - t.last()) * kStepsPerUnit);
+  return std::exp(t(y));
 }
 
 // ---- the seed integral -----------------------------------------------------
 constexpr double kRate = 4.0;           // 6-point rule: (k h)^12 1.9e-16 = 3e-9
 constexpr double kRateThreshold = 6.0;  // 8-point rule: (k h)^16 1.7e-22 = 5e-10
 
-struct SeedSegment {
-  double w0, width;  // ln nu' at the lower end, ln of the ratio of the ends
-  double ln_u0, q;   // u = u0 (nu'/nu'_0)^-q
-};
-
 // int over the segment of (u / h) Phi(s0) / s0^2 dln nu', where
 // ln s0 = w + log_s_per_nu (w = ln nu').
-double segment_integral(const SeedSegment& g, double log_s_per_nu) {
+double segment_integral(const power_law::Segment& g, double log_s_per_nu) {
   const double w_threshold = -log_s_per_nu;             // s0 = 1
   const double w_two = w_threshold + std::log(2.0);     // s0 = 2
-  const double w1 = g.w0 + g.width;
+  const double w0 = g.ln_x0, w1 = g.ln_x1();
+  const double q = -g.slope();  // u ~ nu'^-q
   double sum = 0.0;
-  auto u_over_h = [&](double w) { return std::exp(g.ln_u0 - g.q * (w - g.w0)) / k::h; };
+  auto u_over_h = [&](double w) { return std::exp(g.ln_at_offset(w - w0)) / k::h; };
 
   // 1 <= s0 <= 2 in v = sqrt(s0 - 1): w = w_threshold + ln(1 + v^2),
   // dw = 2v / (1 + v^2) dv.
-  const double wa = std::max(g.w0, w_threshold), wb = std::min(w1, w_two);
+  const double wa = std::max(w0, w_threshold), wb = std::min(w1, w_two);
   if (wa < wb) {
     const double va = std::sqrt(std::max(0.0, std::expm1(wa - w_threshold)));
     const double vb = std::sqrt(std::expm1(wb - w_threshold));
     // The seed's power law, (1 + v^2)^-q up to a constant, has a logarithmic
-    // rate of at most |q| in v; Phi and the rest at most 4 (v^4 at threshold).
-    const auto pieces =
-        static_cast<std::size_t>(std::ceil((std::abs(g.q) + 4.0) * (vb - va) / kRateThreshold));
-    const double h = (vb - va) / static_cast<double>(pieces);
-    double part = 0.0;
-    for (std::size_t m = 0; m < pieces; ++m) {
-      for (std::size_t q = 0; q < gauss::rule8.node.size(); ++q) {
-        const double v = va + h * (static_cast<double>(m) + gauss::rule8.node[q]);
-        const double s0 = 1.0 + v * v;
-        const double w = w_threshold + std::log1p(v * v);
-        part += gauss::rule8.weight[q] * u_over_h(w) * phi(2.0 * std::log(v)) / (s0 * s0) * 2.0 * v / s0;
-      }
-    }
-    sum += h * part;
+    // rate of |q| 2v / (1 + v^2) in v, at most |q| 2 vb / (1 + vb^2) (vb <= 1);
+    // Phi and the rest at most 4 (v^4 at threshold).
+    const double rate = std::abs(q) * (2.0 * vb / (1.0 + vb * vb)) + 4.0;
+    const auto pieces = static_cast<std::size_t>(std::ceil(rate * (vb - va) / kRateThreshold));
+    gauss::for_each_node(gauss::rule8, va, vb, pieces, [&](double v, double wt) {
+      const double s0 = 1.0 + v * v;
+      const double w = w_threshold + std::log1p(v * v);
+      sum += wt * u_over_h(w) * phi(2.0 * std::log(v)) / (s0 * s0) * 2.0 * v / s0;
+    });
   }
 
   // s0 >= 2 in w.
-  const double wc = std::max(g.w0, w_two);
+  const double wc = std::max(w0, w_two);
   if (wc < w1) {
-    const double span = w1 - wc;
-    const auto pieces = static_cast<std::size_t>(std::ceil((std::abs(g.q) + 2.0) * span / kRate));
-    const double h = span / static_cast<double>(pieces);
-    double part = 0.0;
-    for (std::size_t m = 0; m < pieces; ++m) {
-      for (std::size_t q = 0; q < gauss::rule6.node.size(); ++q) {
-        const double w = wc + h * (static_cast<double>(m) + gauss::rule6.node[q]);
-        const double s0 = std::exp(w + log_s_per_nu);
-        part += gauss::rule6.weight[q] * u_over_h(w) * phi(std::log(s0 - 1.0)) / (s0 * s0);
-      }
-    }
-    sum += h * part;
+    const auto pieces = static_cast<std::size_t>(std::ceil((std::abs(q) + 2.0) * (w1 - wc) / kRate));
+    gauss::for_each_node(gauss::rule6, wc, w1, pieces, [&](double w, double wt) {
+      const double s0 = std::exp(w + log_s_per_nu);
+      sum += wt * u_over_h(w) * phi(std::log(s0 - 1.0)) / (s0 * s0);
+    });
   }
   return sum;
 }
@@ -168,17 +141,19 @@ double segment_integral(const SeedSegment& g, double log_s_per_nu) {
 
 Vec gamma_gamma_opacity(Span nu, Span seed_nu, Span seed_u) {
   checks::points("nu", nu);
-  checks::grid("seed_nu", seed_nu);
+  checks::frequency_grid("seed_nu", seed_nu);
   checks::values_on("seed_u", seed_u, "seed_nu", seed_nu);
   phi_table();  // built before the workers need it
 
-  std::vector<SeedSegment> segs;
-  for (std::size_t i = 0; i + 1 < seed_nu.size(); ++i) {
-    if (!(seed_u[i] > 0.0) || !(seed_u[i + 1] > 0.0)) continue;
-    const double width = std::log(seed_nu[i + 1] / seed_nu[i]);
-    segs.push_back({std::log(seed_nu[i]), width, std::log(seed_u[i]),
-                    -std::log(seed_u[i + 1] / seed_u[i]) / width});
-  }
+  // The live segments, with the seed's values in units of 2^e (power_law.hpp).
+  const power_law::Table seed(seed_nu, seed_u);
+  const int e = power_law::scale_exponent(seed.ln_max());
+  std::vector<power_law::Segment> segs;
+  for (std::size_t i = 0; i < seed.segments(); ++i)
+    if (seed[i].live) {
+      segs.push_back(seed[i]);
+      segs.back().ln_f0 -= e * std::log(2.0);
+    }
   // s0 = E eps = h^2 nu nu' / (m c^2)^2.
   const double mc2 = k::m_e * k::c * k::c;
   const double log_h2_mc4 = 2.0 * std::log(k::h / mc2);
@@ -188,11 +163,12 @@ Vec gamma_gamma_opacity(Span nu, Span seed_nu, Span seed_u) {
     for (std::size_t f = begin; f < end; ++f) {
       const double log_s_per_nu = log_h2_mc4 + std::log(nu[f]);
       double sum = 0.0;
-      for (const SeedSegment& g : segs)
-        if (g.w0 + g.width + log_s_per_nu > 0.0) sum += segment_integral(g, log_s_per_nu);
-      out[f] = 2.0 * k::sigma_t * sum;
+      for (const power_law::Segment& g : segs)
+        if (g.ln_x1() + log_s_per_nu > 0.0) sum += segment_integral(g, log_s_per_nu);
+      out[f] = power_law::product({2.0 * k::sigma_t, sum}, e);
     }
   });
+  checks::representable("seed_u", "the opacity", out);
   return out;
 }
 

@@ -4,9 +4,14 @@
 // grid gamma; between two grid points the distribution is the power law
 // through both points (exact for a power law), and it is zero outside the
 // grid.  A tabulated seed field (seed_u [erg cm^-3 Hz^-1] on seed_nu [Hz]) is
-// interpolated the same way.  Every kernel checks its inputs before any work
-// and throws std::invalid_argument naming the argument and the problem.
-// Results do not depend on the number of worker threads.
+// interpolated the same way, from logarithms: neighbouring values may differ
+// by any factor a double allows (a tail of 1e-320 next to 1e-2).  Every kernel
+// checks its inputs before any work and throws std::invalid_argument naming
+// the argument and the problem.  Photon frequencies (nu, nu0, seed_nu) lie
+// between 1e-40 and 1e50 Hz and Lorentz factors between 1 and 1e30
+// (checks.hpp says why); within that range every finite input gives finite
+// results, and a result beyond the largest double is refused naming the input
+// that scales it.  Results do not depend on the number of worker threads.
 #pragma once
 
 #include <span>

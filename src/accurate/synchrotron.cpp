@@ -43,6 +43,7 @@
 #include "accurate/checks.hpp"
 #include "accurate/gauss_legendre.hpp"
 #include "accurate/kernels.hpp"
+#include "accurate/power_law.hpp"
 #include "accurate/synchrotron_function.hpp"
 #include "pool.hpp"
 
@@ -62,16 +63,15 @@ constexpr double kSlowRate = 9.0;
 constexpr double kTail = 45.0;
 constexpr double kNegligible = 1e-10;
 
-// Segment of the electron grid with both endpoints non-zero.
+// A live segment of the electron grid (power_law.hpp), with what the
+// frequency loop needs.
 struct Segment {
-  double u0;         // ln gamma_i
-  double width;      // ln(gamma_{i+1} / gamma_i)
-  double ln_n0;      // ln n_i
-  double p;          // power-law index, n ~ gamma^-p
+  power_law::Segment pl;
   double t_fast;     // the fixed nodes serve while ln x at gamma_i stays below this
   std::size_t node;  // first of its kNodes fixed nodes
   // Bounds of what this segment and all below it can add, per unit R at their
-  // largest x: sum of width * max(n gamma) and of width * |p + 2| max(n).
+  // largest x: sum of width * max(n gamma) and of width * |p + 2| max(n), in
+  // the scaled units of the sums.
   double bound_j, bound_abs;
 };
 
@@ -83,8 +83,9 @@ struct Node {
 
 // The one-piece rule is within tolerance when (|1 - p| + 2 (x + 1)) h <= kRate
 // at the largest x of the segment (the rate of R is at most x + 1 in ln x).
-double fast_limit(double p, double width) {
-  const double x = 0.5 * (kRate / width - std::abs(1.0 - p)) - 1.0;
+// With n ~ gamma^-p, |1 - p| h = |h + rise|, finite however narrow the segment.
+double fast_limit(const power_law::Segment& s) {
+  const double x = 0.5 * (kRate - std::abs(s.width + s.rise)) / s.width - 1.0;
   return x > 0.0 ? std::log(x) : -HUGE_VAL;
 }
 
@@ -92,31 +93,35 @@ struct Sums {
   double j = 0.0, abs = 0.0;
 };
 
+// ln of the two scales (power_law.hpp) by which the sums of n gamma and of n
+// are divided.
+struct Scales {
+  double ln_j, ln_abs;
+};
+
 // The integral over the segment when the fixed nodes do not serve: from its
 // upper end down to where x = x_upper + kTail (or its lower end), in equal
 // pieces.
-void slow_segment(const Segment& s, double log_nu_a, Sums& sums) {
-  const double u1 = s.u0 + s.width;
+void slow_segment(const power_law::Segment& s, double log_nu_a, const Scales& sc, Sums& sums) {
+  const double u1 = s.ln_x1();
   const double x_upper = std::exp(log_nu_a - 2.0 * u1);
-  const double x_cut = x_upper + kTail + std::abs(1.0 - s.p) * s.width;
-  const double u_lo = std::max(s.u0, 0.5 * (log_nu_a - std::log(x_cut)));
+  const double x_cut = x_upper + kTail + std::abs(s.width + s.rise);
+  const double u_lo = std::max(s.ln_x0, 0.5 * (log_nu_a - std::log(x_cut)));
   const double x_lo = std::exp(log_nu_a - 2.0 * u_lo);
   const double span = u1 - u_lo;
-  const double rate = std::abs(1.0 - s.p) + 2.0 * (x_lo + 1.0);
-  const auto pieces = static_cast<std::size_t>(std::ceil(rate * span / kSlowRate));
-  const double h = span / static_cast<double>(pieces);
+  const double rate_span = std::abs(s.width + s.rise) * (span / s.width) + 2.0 * (x_lo + 1.0) * span;
+  const auto pieces = static_cast<std::size_t>(std::ceil(rate_span / kSlowRate));
+  const double p2 = 2.0 - s.slope();  // p + 2
   double j = 0.0, abs = 0.0;
-  for (std::size_t m = 0; m < pieces; ++m) {
-    for (std::size_t q = 0; q < kSlowRule.node.size(); ++q) {
-      const double u = u_lo + h * (static_cast<double>(m) + kSlowRule.node[q]);
-      const double lr = sf::log_r(log_nu_a - 2.0 * u);
-      const double nr = std::exp(lr + s.ln_n0 - s.p * (u - s.u0));  // n R
-      j += kSlowRule.weight[q] * nr * std::exp(u);
-      abs += kSlowRule.weight[q] * nr;
-    }
-  }
-  sums.j += h * j;
-  sums.abs += h * (s.p + 2.0) * abs;
+  // Offsets from the segment's lower end keep ln n exact at both ends.
+  gauss::for_each_node(kSlowRule, u_lo - s.ln_x0, s.width, pieces, [&](double du, double w) {
+    const double u = s.ln_x0 + du;
+    const double ln_nr = sf::log_r(log_nu_a - 2.0 * u) + s.ln_at_offset(du);  // ln(n R)
+    j += w * std::exp(ln_nr + u - sc.ln_j);
+    abs += w * std::exp(ln_nr - sc.ln_abs);
+  });
+  sums.j += j;
+  sums.abs += p2 * abs;
 }
 
 }  // namespace
@@ -128,35 +133,47 @@ std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
   checks::positive("B", B);
   sf::log_r(0.0);  // builds the table before the workers need it
 
+  const power_law::Table table(gamma, n);
+  // The sums are kept in units of 2^e_j (of n gamma) and 2^e_abs (of n).
+  double ln_max_ng = -HUGE_VAL;
+  for (std::size_t i = 0; i < table.segments(); ++i)
+    if (table[i].live)
+      ln_max_ng = std::max({ln_max_ng, table[i].ln_f0 + table[i].ln_x0, table[i].ln_f1() + table[i].ln_x1()});
+  const int e_j = power_law::scale_exponent(ln_max_ng), e_abs = power_law::scale_exponent(table.ln_max());
+  const Scales sc{e_j * std::log(2.0), e_abs * std::log(2.0)};
+
   std::vector<Segment> segs;
   std::vector<Node> nodes;
-  for (std::size_t i = 0; i + 1 < gamma.size(); ++i) {
-    if (!(n[i] > 0.0) || !(n[i + 1] > 0.0)) continue;
+  for (std::size_t i = 0; i < table.segments(); ++i) {
+    const power_law::Segment& pl = table[i];
+    if (!pl.live) continue;
     Segment s;
-    s.u0 = std::log(gamma[i]);
-    s.width = std::log(gamma[i + 1] / gamma[i]);
-    s.ln_n0 = std::log(n[i]);
-    s.p = -std::log(n[i + 1] / n[i]) / s.width;
-    s.t_fast = fast_limit(s.p, s.width);
+    s.pl = pl;
+    s.t_fast = fast_limit(pl);
     s.node = nodes.size();
-    const double width_n = s.width * std::max(n[i], n[i + 1]);
-    s.bound_j = s.width * std::max(n[i] * gamma[i], n[i + 1] * gamma[i + 1]) +
-                (segs.empty() ? 0.0 : segs.back().bound_j);
-    s.bound_abs = std::abs(s.p + 2.0) * width_n + (segs.empty() ? 0.0 : segs.back().bound_abs);
+    const double ln_top_ng = std::max(pl.ln_f0 + pl.ln_x0, pl.ln_f1() + pl.ln_x1()) - sc.ln_j;
+    const double ln_top_n = std::max(pl.ln_f0, pl.ln_f1()) - sc.ln_abs;
+    s.bound_j = pl.width * std::exp(ln_top_ng) + (segs.empty() ? 0.0 : segs.back().bound_j);
+    s.bound_abs = std::abs(2.0 * pl.width - pl.rise) * std::exp(ln_top_n) +
+                  (segs.empty() ? 0.0 : segs.back().bound_abs);
+    const double p2 = 2.0 - pl.slope();
     for (std::size_t q = 0; q < kNodes; ++q) {
-      const double du = s.width * kRule.node[q];
-      const double wn = s.width * kRule.weight[q] * std::exp(s.ln_n0 - s.p * du);
-      nodes.push_back({s.u0 + du, wn * std::exp(s.u0 + du), wn * (s.p + 2.0)});
+      const double du = pl.width * kRule.node[q];
+      const double ln_n = pl.ln_at_offset(du);
+      const double w = pl.width * kRule.weight[q];
+      nodes.push_back({pl.ln_x0 + du, w * std::exp(ln_n + pl.ln_x0 + du - sc.ln_j), w * p2 * std::exp(ln_n - sc.ln_abs)});
     }
     segs.push_back(s);
   }
 
-  // x = nu / (a gamma^2), a = (3/2) nu_L; the prefactors of j and alpha nu^2.
-  const double log_a = std::log(1.5 * k::nu_b_per_gauss * B);
+  // x = nu / (a gamma^2), a = (3/2) nu_L; the prefactors of j and alpha nu^2
+  // per gauss (B is a factor of the product at the end, so that no
+  // intermediate leaves the range).
+  const double log_a = std::log(1.5 * k::nu_b_per_gauss) + std::log(B);
   const double e3 = k::e_charge * k::e_charge * k::e_charge;
   const double c2 = k::c * k::c;
-  const double coeff_j = std::sqrt(3.0) * e3 * B / (4.0 * k::pi * k::m_e * c2);
-  const double coeff_abs = std::sqrt(3.0) * e3 * B / (8.0 * k::pi * k::m_e * k::m_e * c2);
+  const double coeff_j = std::sqrt(3.0) * e3 / (4.0 * k::pi * k::m_e * c2);
+  const double coeff_abs = std::sqrt(3.0) * e3 / (8.0 * k::pi * k::m_e * k::m_e * c2);
 
   const double t_end = std::log(700.0);  // where the table of R ends, R = 0 beyond
   Vec j(nu.size()), alpha(nu.size());
@@ -168,14 +185,14 @@ std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
       // upper end of a segment is past the table every lower one is too.
       for (std::size_t i = segs.size(); i-- > 0;) {
         const Segment& s = segs[i];
-        const double t_upper = log_nu_a - 2.0 * (s.u0 + s.width);
+        const double t_upper = log_nu_a - 2.0 * s.pl.ln_x1();
         if (!(t_upper <= t_end)) break;
         if (t_upper >= 0.0) {
           const double r = std::exp(sf::log_r(t_upper));
           if (r * s.bound_j <= kNegligible * sums.j && r * s.bound_abs <= kNegligible * std::abs(sums.abs))
             break;
         }
-        if (log_nu_a - 2.0 * s.u0 <= s.t_fast) {
+        if (log_nu_a - 2.0 * s.pl.ln_x0 <= s.t_fast) {
           const Node* nd = nodes.data() + s.node;
           for (std::size_t q = 0; q < kNodes; ++q) {
             const double r = std::exp(sf::log_r(log_nu_a - 2.0 * nd[q].u));
@@ -183,13 +200,15 @@ std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
             sums.abs += nd[q].w_abs * r;
           }
         } else {
-          slow_segment(s, log_nu_a, sums);
+          slow_segment(s.pl, log_nu_a, sc, sums);
         }
       }
-      j[f] = coeff_j * sums.j;
-      alpha[f] = coeff_abs * sums.abs / (nu[f] * nu[f]);
+      j[f] = power_law::product({coeff_j, B, sums.j}, e_j);
+      alpha[f] = power_law::product({coeff_abs, B, sums.abs, 1.0 / nu[f], 1.0 / nu[f]}, e_abs);
     }
   });
+  checks::representable("n", "the emissivity or the absorption coefficient", j);
+  checks::representable("n", "the emissivity or the absorption coefficient", alpha);
   return {std::move(j), std::move(alpha)};
 }
 
@@ -200,9 +219,16 @@ std::pair<Vec, Vec> synchrotron(Span nu, Span gamma, Span n, double B) {
 Vec synchrotron_cooling(Span gamma, double B) {
   checks::lorentz_factors("gamma", gamma);
   checks::positive("B", B);
-  const double coeff = 4.0 / 3.0 * k::sigma_t * k::c * (B * B / (8.0 * k::pi)) / (k::m_e * k::c * k::c);
+  const double coeff = power_law::product({4.0 / 3.0 * k::sigma_t * k::c / (8.0 * k::pi) / (k::m_e * k::c * k::c), B, B});
+  // (gamma - 1)(gamma + 1) lies between 2e-16 and 1e60: with the coefficient
+  // within 1e+-200 the plain product stays normal; else it is formed apart.
+  const bool plain = coeff >= 1e-200 && coeff <= 1e200;
   Vec out(gamma.size());
-  for (std::size_t i = 0; i < gamma.size(); ++i) out[i] = coeff * (gamma[i] - 1.0) * (gamma[i] + 1.0);
+  for (std::size_t i = 0; i < gamma.size(); ++i)
+    out[i] = plain ? coeff * (gamma[i] - 1.0) * (gamma[i] + 1.0)
+                   : power_law::product({4.0 / 3.0 * k::sigma_t * k::c / (8.0 * k::pi) / (k::m_e * k::c * k::c),
+                                         B, B, gamma[i] - 1.0, gamma[i] + 1.0});
+  checks::representable("B", "the loss rate", out);
   return out;
 }
 

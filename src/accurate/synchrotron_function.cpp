@@ -7,6 +7,8 @@
 #include <limits>
 #include <vector>
 
+#include "accurate/tabulated.hpp"
+
 namespace ostrel::models::synchrotron_function {
 namespace {
 
@@ -19,23 +21,15 @@ constexpr double kTMin = -30.0;
 constexpr double kXMax = 700.0;  // R(700) = 1.6e-304, still a normal double
 constexpr double kStepsPerUnit = 128.0;
 
-struct Table {
-  double t_max;
-  std::vector<double> log_r;  // at kTMin + k / kStepsPerUnit
-};
+const double kTMax = std::log(kXMax);
 
-Table build() {
-  Table table;
-  table.t_max = std::log(kXMax);
-  const auto count = static_cast<std::size_t>(std::ceil((table.t_max - kTMin) * kStepsPerUnit)) + 3;
-  table.log_r.resize(count);
-  for (std::size_t k = 0; k < count; ++k)
-    table.log_r[k] = std::log(exact(std::exp(kTMin + static_cast<double>(k) / kStepsPerUnit)));
-  return table;
-}
-
-const Table& table() {
-  static const Table instance = build();
+const UniformTable& table() {
+  static const UniformTable instance = [] {
+    const auto count = static_cast<std::size_t>(std::ceil((kTMax - kTMin) * kStepsPerUnit)) + 3;
+    return UniformTable(kTMin, 1.0 / kStepsPerUnit, sample(kTMin, 1.0 / kStepsPerUnit, count, [](double t) {
+                          return std::log(exact(std::exp(t)));
+                        }));
+  }();
   return instance;
 }
 
@@ -53,20 +47,10 @@ double exact(double x) {
 }
 
 double log_r(double t) {
-  const Table& tab = table();
-  if (!(t <= tab.t_max)) return -std::numeric_limits<double>::infinity();
-  if (t < kTMin) return tab.log_r[0] + (t - kTMin) / 3.0;
-  const double f = (t - kTMin) * kStepsPerUnit;
-  std::size_t k = static_cast<std::size_t>(f);
-  if (k < 1) k = 1;
-  if (k > tab.log_r.size() - 3) k = tab.log_r.size() - 3;
-  const double s = f - static_cast<double>(k);
-  // Lagrange cubic through the points k-1, k, k+1, k+2 (s = 0 at k).
-  const double* v = tab.log_r.data() + k;
-  const double sm1 = s - 1.0, sm2 = s - 2.0, sp1 = s + 1.0;
-  return (-s * sm1 * sm2 * v[-1] + 3.0 * sp1 * sm1 * sm2 * v[0] - 3.0 * sp1 * s * sm2 * v[1] +
-          sp1 * s * sm1 * v[2]) /
-         6.0;
+  const UniformTable& tab = table();
+  if (!(t <= kTMax)) return -std::numeric_limits<double>::infinity();
+  if (t < kTMin) return tab.values()[0] + (t - kTMin) / 3.0;
+  return tab(t);
 }
 
 double tabulated(double x) { return std::exp(log_r(std::log(x))); }

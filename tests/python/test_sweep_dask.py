@@ -21,7 +21,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples"))
 import ssc_blob  # noqa: E402
 import sweep_dask  # noqa: E402
 
-TINY = ssc_blob.BlobParams(n_gamma=20, n_freq=16, n_seed=8, dt=1.0, times=(2.0,))
+TINY = ssc_blob.BlobParams(per_decade=6, n_freq=16, accuracy=0.3, times=(2.0,))
 B_VALUES, P_VALUES = (0.2, 0.3), (2.1, 2.5)
 
 

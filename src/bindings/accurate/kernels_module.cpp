@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "accurate/external_compton.hpp"
 #include "accurate/kernels.hpp"
 #include "arguments.hpp"
 #include "unlocked.hpp"
@@ -110,4 +111,12 @@ NB_MODULE(_kernels, mod) {
         return to_numpy(unlocked([&] { return m::compton_cooling_mono(v_gamma.span(), s_nu0, s_u0); }));
       },
       "gamma"_a, "nu0"_a, "u0"_a);
+  mod.def(
+      "external_compton",
+      [](Array nu, Array gamma, Array n, Array w_nu, Array w_a, bool smooth) {
+        return to_numpy(unlocked([&] {
+          return m::external_compton(span(nu), span(gamma), span(n), span(w_nu), span(w_a), smooth);
+        }));
+      },
+      "nu"_a, "gamma"_a, "n"_a, "w_nu"_a, "w_a"_a, "smooth"_a);
 }
