@@ -113,9 +113,12 @@ NB_MODULE(_kernels, mod) {
       "gamma"_a, "nu0"_a, "u0"_a);
   mod.def(
       "external_compton",
-      [](Array nu, Array gamma, Array n, Array w_nu, Array w_a, bool smooth) {
+      [](nb::handle nu, nb::handle gamma, nb::handle n, nb::handle w_nu, nb::handle w_a, bool smooth) {
+        const Vector v_nu(nu, "nu"), v_gamma(gamma, "gamma"), v_n(n, "n"), v_w_nu(w_nu, "w_nu"),
+            v_w_a(w_a, "w_a");
         return to_numpy(unlocked([&] {
-          return m::external_compton(span(nu), span(gamma), span(n), span(w_nu), span(w_a), smooth);
+          return m::external_compton(v_nu.span(), v_gamma.span(), v_n.span(), v_w_nu.span(),
+                                     v_w_a.span(), smooth);
         }));
       },
       "nu"_a, "gamma"_a, "n"_a, "w_nu"_a, "w_a"_a, "smooth"_a);
