@@ -62,7 +62,9 @@ const UniformTable& phi_table() {
   // Phi(y) = (3/16) int_-inf^y bracket(e^y') e^y' dy', summed step by step
   // from its threshold form at kYMin (relative error e^kYMin there); the
   // table holds ln Phi.
-  static const UniformTable instance = [] {
+  // Built once and never destroyed: a daemon thread may still be inside a
+  // kernel while the interpreter exits and static objects are torn down.
+  static const UniformTable& instance = *new UniformTable([] {
     const auto count = static_cast<std::size_t>((kYMax - kYMin) * kStepsPerUnit) + 1;
     const double h = 1.0 / kStepsPerUnit;
     std::vector<double> log_phi(count);
@@ -79,7 +81,7 @@ const UniformTable& phi_table() {
       log_phi[i] = std::log(phi);
     }
     return UniformTable(kYMin, h, std::move(log_phi));
-  }();
+  }());
   return instance;
 }
 

@@ -28,11 +28,13 @@ constexpr double kElevenSixths = 11.0 / 6.0;
 // Point j at x = kXLow + (j - 1) h, one point below the range so that every
 // interval has two neighbours on each side.
 const UniformTable& table() {
-  static const UniformTable t = [] {
+  // Built once and never destroyed: a daemon thread may still be inside a
+  // kernel while the interpreter exits and static objects are torn down.
+  static const UniformTable& t = *new UniformTable([] {
     const auto n = static_cast<std::size_t>(std::ceil((kXHigh - kXLow) / kStep)) + 3;
     return UniformTable(kXLow - kStep, kStep,
                         sample(kXLow - kStep, kStep, n, [](double x) { return loss_factor_integral(std::exp(x)); }));
-  }();
+  }());
   return t;
 }
 

@@ -24,12 +24,14 @@ constexpr double kStepsPerUnit = 128.0;
 const double kTMax = std::log(kXMax);
 
 const UniformTable& table() {
-  static const UniformTable instance = [] {
+  // Built once and never destroyed: a daemon thread may still be inside a
+  // kernel while the interpreter exits and static objects are torn down.
+  static const UniformTable& instance = *new UniformTable([] {
     const auto count = static_cast<std::size_t>(std::ceil((kTMax - kTMin) * kStepsPerUnit)) + 3;
     return UniformTable(kTMin, 1.0 / kStepsPerUnit, sample(kTMin, 1.0 / kStepsPerUnit, count, [](double t) {
                           return std::log(exact(std::exp(t)));
                         }));
-  }();
+  }());
   return instance;
 }
 
