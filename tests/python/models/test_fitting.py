@@ -11,6 +11,7 @@ from astropy.table import MaskedColumn, Table
 from ostrel_models import Blob, FitResult, LineField, PowerLaw, fit_sed
 
 from kernel_sets import accurate  # noqa: F401  (fixture)
+from sed_tables import synthetic
 
 LN10 = math.log(10)
 
@@ -20,18 +21,6 @@ def blob(**kw):
                 electrons=PowerLaw(2.5, 10.0, 1e5), energy=1e40 * u.erg, n_gamma=30)
     args.update(kw)
     return Blob(**args)
-
-
-def synthetic(model, nu, rel_err, kernels, ul=None):
-    f = model.sed(nu, kernels=kernels)
-    t = Table()
-    t["frequency"] = nu
-    t["nuFnu"] = f
-    t["nuFnu_err_low"] = rel_err * f
-    t["nuFnu_err_high"] = rel_err * f
-    t["instrument"] = ["synthetic"] * len(nu)
-    t["upper_limit"] = np.zeros(len(nu), bool) if ul is None else ul
-    return t
 
 
 # Thin synchrotron of a power law: log νF_ν = log W_e + const at these frequencies.

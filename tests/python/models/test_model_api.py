@@ -12,6 +12,7 @@ from ostrel_models import (Blob, BrokenPowerLaw, ExpCutoffPowerLaw, LineField, L
                            PowerLaw, Tabulated, available_seds, fit_sed, read_sed)
 
 from kernel_sets import accurate  # noqa: F401  (fixture)
+from sed_tables import synthetic
 
 MEC2 = (const.m_e * const.c**2).cgs.value
 R = 1e16
@@ -97,17 +98,6 @@ def test_shipped_seds_read_with_units_and_references(name, rows, z, reference, t
 
 
 # --- fitting --------------------------------------------------------------------------
-
-def synthetic(blob, nu, rel_err, kernels):
-    from astropy.table import Table
-    f = blob.sed(nu, kernels=kernels)
-    t = Table()
-    t["frequency"] = nu
-    t["nuFnu"] = f
-    t["nuFnu_err_low"] = rel_err * f
-    t["nuFnu_err_high"] = rel_err * f
-    t["instrument"] = ["synthetic"] * len(nu)
-    return t
 
 
 def test_fit_recovers_the_parameters_of_a_model_made_sed(accurate):
