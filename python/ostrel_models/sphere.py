@@ -25,6 +25,7 @@ model.
 from __future__ import annotations
 
 import math
+from collections.abc import Callable
 from dataclasses import dataclass
 from typing import Any
 
@@ -50,18 +51,12 @@ def escape_factor(tau: npt.ArrayLike) -> Array:
     cancellation and its series 3 Σ_{m≥1} (−1)^(m+1) (m+1)/(m+2)! τ^(m−1)
     is used (eight terms: the first left out is below 1e-12 there).
     """
-    t = np.asarray(tau, dtype=float)
-    out = np.empty_like(t)
-    small = t < 0.1
-    ts = t[small]
-    series = np.zeros_like(ts)
-    for m in range(8, 0, -1):
-        series = series * ts + (-1.0) ** (m + 1) * (m + 1) / math.factorial(m + 2)
-    out[small] = 3.0 * series
-    tl = t[~small]
-    e = np.exp(-tl)
-    out[~small] = 3.0 / tl * (0.5 + e / tl - (-np.expm1(-tl)) / (tl * tl))
-    return out
+    def closed(tl: Array) -> Array:
+        e = np.exp(-tl)
+        return 3.0 / tl * (0.5 + e / tl - (-np.expm1(-tl)) / (tl * tl))
+
+    return _series_below(tau, lambda m: (-1.0) ** (m + 1) * (m + 1) / math.factorial(m + 2),
+                         3.0, closed)
 
 
 def seed_factor(tau: npt.ArrayLike) -> Array:
@@ -74,18 +69,29 @@ def seed_factor(tau: npt.ArrayLike) -> Array:
     the series Σ_{k≥1} (−1)^(k+1) τ^(k−1) ⟨x^k⟩ / k! with
     ⟨x^k⟩ = 3/((k+1)(k+3)) is used (eight terms).
     """
+    def closed(tl: Array) -> Array:
+        e = np.exp(-tl)
+        mean_exp = 1.5 * (-np.expm1(-tl) / tl - (2.0 - e * (tl * tl + 2.0 * tl + 2.0)) / tl**3)
+        return (1.0 - mean_exp) / tl
+
+    return _series_below(tau, lambda m: (-1.0) ** (m + 1) * 3.0 / ((m + 1) * (m + 3) * math.factorial(m)),
+                         None, closed)
+
+
+def _series_below(tau: npt.ArrayLike, coefficient: Callable[[int], float], factor: float | None,
+                  closed: Callable[[Array], Array]) -> Array:
+    """A function of the optical depth: below τ = 0.1, where its closed form
+    loses digits to cancellation, the series Σ_{m=1..8} c_m τ^(m−1) by
+    Horner's rule (times ``factor`` if given); the closed form above."""
     t = np.asarray(tau, dtype=float)
     out = np.empty_like(t)
     small = t < 0.1
     ts = t[small]
     series = np.zeros_like(ts)
     for m in range(8, 0, -1):
-        series = series * ts + (-1.0) ** (m + 1) * 3.0 / ((m + 1) * (m + 3) * math.factorial(m))
-    out[small] = series
-    tl = t[~small]
-    e = np.exp(-tl)
-    mean_exp = 1.5 * (-np.expm1(-tl) / tl - (2.0 - e * (tl * tl + 2.0 * tl + 2.0)) / tl**3)
-    out[~small] = (1.0 - mean_exp) / tl
+        series = series * ts + coefficient(m)
+    out[small] = series if factor is None else factor * series
+    out[~small] = closed(t[~small])
     return out
 
 
